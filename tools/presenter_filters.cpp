@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("presenter-filters: not built yet");
+  return 1;
+}
