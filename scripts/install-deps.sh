@@ -13,7 +13,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   iproute2 util-linux
   ffmpeg
-  xvfb xauth fonts-liberation
+  xvfb xauth fonts-liberation fonts-dejavu-core
 )
 
 missing=()

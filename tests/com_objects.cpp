@@ -207,7 +207,7 @@ TEST(RunningObjectTable, RegistersPublishesAndRevokes) {
     EXPECT_NE(key, 0u);
     EXPECT_EQ(table->IsRunning(name.Get()), S_OK);
     const std::filesystem::path expected =
-        PublishedGraphsDirectory() / "!FilterGraph 0000000000001234 pid 7E8.dot";
+        PublishedGraphsDirectory() / "FilterGraph 0000000000001234 pid 7E8.dot";
     EXPECT_EQ(thing->file_, expected);
     EXPECT_TRUE(std::filesystem::exists(expected));
 

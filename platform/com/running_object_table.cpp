@@ -19,9 +19,11 @@ std::u16string DisplayNameOf(IMoniker* moniker) {
   return result;
 }
 
-// A file name for an entry name: the name itself, with what a path cannot hold replaced.
-std::string FileNameFor(const std::u16string& entry_name) {
-  std::string name = Utf16ToUtf8(entry_name);
+// A file name for an entry: the entry name (an item moniker's name without its
+// "!" delimiter), with what a path cannot hold replaced.
+std::string FileNameFor(const std::u16string& display_name) {
+  std::string name = Utf16ToUtf8(display_name);
+  if (!name.empty() && name.front() == '!') name.erase(0, 1);
   for (char& c : name)
     if (c == '/' || c == '\0') c = '_';
   if (name.empty() || name == "." || name == "..") name = "_" + name;

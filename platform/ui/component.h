@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -66,6 +67,27 @@ class ELayoutError : public Exception {
   const char* ClassName() const override { return "ELayoutError"; }
 };
 
+// A property name that the component does not know. The reader turns it into
+// "line N: unknown property 'Name' of TClass".
+class EUnknownProperty : public ELayoutError {
+ public:
+  explicit EUnknownProperty(std::string property)
+      : ELayoutError("unknown property '" + property + "'"), property_(std::move(property)) {}
+  const std::string& Property() const { return property_; }
+
+ private:
+  std::string property_;
+};
+
+// The value of stored property `property` as one kind; ELayoutError naming the
+// property and both kinds when it is of another kind. For SetProperty overrides.
+std::int64_t LayoutInteger(const LayoutValue& value, std::string_view property);
+bool LayoutBoolean(const LayoutValue& value, std::string_view property);
+const std::string& LayoutString(const LayoutValue& value, std::string_view property);
+const std::string& LayoutIdentifier(const LayoutValue& value, std::string_view property);
+const std::vector<LayoutValue>& LayoutList(const LayoutValue& value, std::string_view property);
+const std::vector<std::uint8_t>& LayoutBinary(const LayoutValue& value, std::string_view property);
+
 class TComponent : public TObject {
  public:
   // The owner (may be null) destroys its components in reverse creation order.
@@ -79,10 +101,13 @@ class TComponent : public TObject {
   TComponent* Owner() const { return owner_; }
   // Owned components in creation order.
   const std::vector<TComponent*>& Components() const { return components_; }
+  // An owned component by name (names compare without regard to case), or null.
   TComponent* FindComponent(std::string_view name) const;
 
   // Applies one stored property. Unknown names or values of the wrong kind throw
   // ELayoutError naming the property. Dotted names reach sub-properties.
+  // Overrides handle their own names and pass the rest to their base class; this
+  // one throws EUnknownProperty.
   virtual void SetProperty(std::string_view name, const LayoutValue& value,
                            const LoadContext& context);
   // True when `name` is a property whose value names another component; the
@@ -99,6 +124,9 @@ class TComponent : public TObject {
   // Subclasses call this first in their destructors when they must act while
   // they are still whole (a member leaving its graph).
   void MarkDestroying() { destroying_ = true; }
+  // Marks this component and every component it owns as being destroyed, before
+  // any of them goes (a form does so before it takes its controls down).
+  void MarkComponentsDestroying();
   // Destroys the owned components, last created first. Called by ~TComponent;
   // a subclass whose destructor needs its components gone earlier calls it itself.
   void DestroyComponents();

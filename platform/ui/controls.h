@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/com/window_message.h"
@@ -58,9 +59,12 @@ class TControl : public TComponent {
   friend class TWinControl;
   TWinControl* parent_ = nullptr;
   TAlign align_ = TAlign::alNone;
+  bool visible_ = true;  // the stored wish; the widget shows only once its window does
 };
 
-// A control with a window of its own (a widget). Owns its widget.
+// A control with a window of its own (a widget). Owns its widget. Like a window
+// destroys its child windows, it destroys the controls whose parent it is (last
+// parented first) before its widget goes.
 class TWinControl : public TControl {
  public:
   ~TWinControl() override;
@@ -95,6 +99,11 @@ class TWinControl : public TControl {
 
   // Lays out the aligned children after a resize (the log box stays at the bottom).
   void AlignControls();
+  // Destroys the child controls, last parented first (the destructor does it too).
+  void DestroyControls();
+  // Chains the children's keyboard focus in TabOrder (then parenting) order; with
+  // `descendants`, in every windowed control below as well.
+  void UpdateTabOrder(bool descendants = false);
 
  private:
   friend class TControl;
@@ -182,6 +191,22 @@ class TForm : public TWinControl {
   const std::any* FindHandler(std::string_view name) const;
   // Component fields the loader fills by name as it creates components.
   void BindField(std::string name, TComponent** field);
+  // The same for a field of a component class (TButton* GO): the loader fails
+  // with ELayoutError when the component of that name is of another class.
+  template <class T>
+    requires(std::is_base_of_v<TComponent, T> && !std::is_same_v<T, TComponent>)
+  void BindField(std::string name, T** field) {
+    AddFieldSetter(std::move(name), [field](TComponent* component) {
+      T* typed = dynamic_cast<T*>(component);
+      if (component && !typed) return false;
+      *field = typed;
+      return true;
+    });
+  }
+
+  // Replaces the measured text height of every form's font (0: measure again),
+  // so tests can show the scaling on any machine.
+  static void SetTextHeightForTesting(int pixels);
 
  protected:
   // Runs OnCloseQuery; an error in it is reported and the close is refused.
@@ -189,10 +214,21 @@ class TForm : public TWinControl {
 
  private:
   friend class LayoutLoader;
-  void AssignField(const std::string& name, TComponent* component);
+  // Sets the bound fields of that name; false when one wants another class.
+  bool AssignField(const std::string& name, TComponent* component);
+  void AddFieldSetter(std::string name, std::function<bool(TComponent*)> setter);
+  void ScaleControls(int multiplier, int divisor);
 
   std::vector<std::pair<std::string, std::any>> handlers_;
   std::vector<std::pair<std::string, TComponent**>> fields_;
+  std::vector<std::pair<std::string, std::function<bool(TComponent*)>>> field_setters_;
+  int stored_left_ = 0;
+  int stored_top_ = 0;
+  TPosition position_ = TPosition::poDesigned;
+  int design_text_height_ = 13;
+  bool scaled_ = true;
+  bool show_when_loaded_ = false;
+  double scale_factor_ = 1.0;
 };
 
 // Reads the stored layout `text` into `form`, which must be freshly made: creates
@@ -201,4 +237,9 @@ class TForm : public TWinControl {
 // order met, then tells the form and then every component that loading is
 // complete. Errors name the line and what was expected (ELayoutError); on an
 // error the components made so far are destroyed again.
+// The layout's top object is the form (its class must be the form's class); every
+// nested object is owned by the form, and a control is parented to the nearest
+// enclosing control. A property is held back when its value is an identifier
+// naming a component of the layout, or when the component says it is a reference
+// (IsReferenceProperty); On… properties are handlers and are applied at once.
 void ReadComponentResource(TForm& form, std::string_view text);
