@@ -11,7 +11,9 @@
 // SetEndpoint(address, port): the IPv4 group as 32 bits in network byte order
 // (as inet_addr gives it) and the port as 32 bits whose first two bytes in memory
 // are the port in network byte order and whose other two are zero. An endpoint
-// handed while the filter runs takes effect at once.
+// handed while the filter runs takes effect at once. (0, 0) forgets the
+// endpoint; a zero address, a zero port or 255.255.255.255 (inet_addr's answer
+// to bad text) is E_INVALIDARG and leaves the endpoint as it was.
 //
 // SetParameter(value): the multicast time-to-live of the sender and the
 // receiver's jitter allowance, packed as bits:
