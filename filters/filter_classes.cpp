@@ -5,6 +5,7 @@
 #include "filters/mpeg4_decoder.h"
 #include "filters/mpeg4_encoder.h"
 #include "filters/network_filters.h"
+#include "filters/property_pages.h"
 #include "filters/test_pattern_camera.h"
 #include "filters/video_renderer.h"
 #include "platform/com/com.h"
@@ -16,6 +17,7 @@ void RegisterPresenterLinkClasses() {
   RegisterGraphClasses();
   RegisterNetworkClasses();
   RegisterVideoRendererClass();
+  RegisterPropertyPageClasses();
 
   RegisterClass(CLSID_TestPatternCamera, "Test Pattern Camera", CreateTestPatternCamera);
   RegisterClass(CLSID_Mpeg4Encoder, "Xvid MPEG-4 Codec", CreateMpeg4Encoder);

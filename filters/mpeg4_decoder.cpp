@@ -2,7 +2,7 @@
 
 #include "filters/filter_classes.h"
 
-Mpeg4Decoder::Mpeg4Decoder() : GstFilter(CLSID_Mpeg4Decoder) {
+Mpeg4Decoder::Mpeg4Decoder() : ComExtends(CLSID_Mpeg4Decoder) {
   EnsureGStreamer();
   GstElement* bin = gst_bin_new(nullptr);
   // avdec_mpeg4 reads the configuration headers in band, so no parser is needed.
@@ -32,6 +32,8 @@ Mpeg4Decoder::Mpeg4Decoder() : GstFilter(CLSID_Mpeg4Decoder) {
 }
 
 Mpeg4Decoder::~Mpeg4Decoder() = default;
+
+HRESULT Mpeg4Decoder::ShowDialog(int /*dialog*/, OAHWND /*window*/) { return E_NOTIMPL; }
 
 HRESULT CreateMpeg4Decoder(REFIID riid, void** object) {
   if (!object) return E_POINTER;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/dshow/dialogs.h"
 #include "platform/dshow/gst_filter.h"
 
 // The MPEG-4 Visual (ISO/IEC 14496-2) decoder, on gst-libav's avdec_mpeg4.
@@ -8,11 +9,18 @@
 // thread would hold a frame back), and pictures the decoder knows to be damaged
 // are dropped rather than shown, so nothing comes out before the first keyframe
 // with its configuration.
-class Mpeg4Decoder : public GstFilter {
+//
+// It has no configuration dialog: what a user could tune in avdec_mpeg4 (frame
+// skipping, lower resolution, threads) would only undo that tuning. It answers
+// the codec dialog questions so (ShowDialog 4 and 8 fail, 1 and 2 show nothing).
+class Mpeg4Decoder : public ComExtends<GstFilter, IAMVfwCompressDialogs> {
  public:
   Mpeg4Decoder();
 
   bool IsComplete() const { return complete_; }
+
+  // IAMVfwCompressDialogs: E_NOTIMPL for every code; nothing is shown.
+  HRESULT ShowDialog(int dialog, OAHWND window) override;
 
  private:
   ~Mpeg4Decoder() override;

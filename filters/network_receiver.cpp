@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "filters/filter_classes.h"
+#include "filters/property_pages.h"
 
 GST_DEBUG_CATEGORY_STATIC(network_receiver_debug);
 #define GST_CAT_DEFAULT network_receiver_debug
@@ -132,6 +133,10 @@ HRESULT NetworkReceiver::GetStatistics(NetworkStatistics* statistics) {
   }
   *statistics = s;
   return S_OK;
+}
+
+HRESULT NetworkReceiver::GetPages(CAUUID* pages) {
+  return PageList({CLSID_NetworkReceiverPage}, pages);
 }
 
 void NetworkReceiver::OnStateChange(GstStateChange transition) {

@@ -15,6 +15,7 @@
 #include "filters/rtp_mp4v.h"
 #include "filters/udp_socket.h"
 #include "net/net_endpoint_config.h"
+#include "platform/dshow/dialogs.h"
 #include "platform/dshow/gst_filter.h"
 
 // The network receiver: receives the RTP stream (RFC 3016, payload type 96) of
@@ -33,7 +34,8 @@
 // takes effect at once (the old group is left, the new one joined); without
 // one the filter runs and receives nothing. Neither stopping nor a new endpoint
 // waits on the network.
-class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics>,
+class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics,
+                                          ISpecifyPropertyPages>,
                         private NetworkBinListener {
  public:
   NetworkReceiver();
@@ -45,6 +47,8 @@ class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetwor
   HRESULT SetEndpoint(std::uint32_t address, std::uint32_t port) override;
   // INetworkStatistics
   HRESULT GetStatistics(NetworkStatistics* statistics) override;
+  // ISpecifyPropertyPages: the network receiver page.
+  HRESULT GetPages(CAUUID* pages) override;
 
   // Frames waiting in the filter beyond this many bytes are dropped (and the
   // stream waits for a keyframe) rather than queued without end.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "filters/filter_classes.h"
+#include "filters/property_pages.h"
 #include "platform/com/storage.h"
 
 GST_DEBUG_CATEGORY_STATIC(network_sender_debug);
@@ -77,6 +78,7 @@ NetworkSender::~NetworkSender() {
   gst_element_set_state(Element(), GST_STATE_NULL);
   std::lock_guard lock(mutex_);
   description_.Withdraw();
+  description_text_.clear();
 }
 
 HRESULT NetworkSender::SetParameter(std::uint32_t value) {
@@ -101,6 +103,7 @@ HRESULT NetworkSender::SetEndpoint(std::uint32_t address, std::uint32_t port) {
   if (endpoint == UdpEndpoint{}) {
     endpoint_.reset();
     description_.Withdraw();
+    description_text_.clear();
     return S_OK;
   }
   if (endpoint.address == 0 || endpoint.address == INADDR_NONE || endpoint.port == 0) {
@@ -132,6 +135,20 @@ HRESULT NetworkSender::GetStatistics(NetworkStatistics* statistics) {
   *statistics = s;
   return S_OK;
 }
+
+HRESULT NetworkSender::GetDescription(char** text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  std::lock_guard lock(mutex_);
+  if (description_text_.empty()) return S_FALSE;
+  auto* copy = static_cast<char*>(CoTaskMemAlloc(description_text_.size() + 1));
+  if (!copy) return E_OUTOFMEMORY;
+  std::memcpy(copy, description_text_.c_str(), description_text_.size() + 1);
+  *text = copy;
+  return S_OK;
+}
+
+HRESULT NetworkSender::GetPages(CAUUID* pages) { return PageList({CLSID_NetworkSenderPage}, pages); }
 
 std::filesystem::path NetworkSender::PublishedDescription() const {
   std::lock_guard lock(mutex_);
@@ -262,6 +279,7 @@ void NetworkSender::ApplySocketOptions() {
 void NetworkSender::PublishDescription() {
   if (!endpoint_ || config_.empty()) {
     description_.Withdraw();
+    description_text_.clear();
     return;
   }
   Mp4vSessionDescription description;
@@ -273,7 +291,11 @@ void NetworkSender::PublishDescription() {
   description.session_id = packetizer_.settings().ssrc;
   const std::filesystem::path file =
       RuntimeDirectory() / SdpFileName(description.address, description.port);
-  if (!description_.Publish(file, MakeMp4vSdp(description))) {
+  std::string text = MakeMp4vSdp(description);
+  if (description_.Publish(file, text)) {
+    description_text_ = std::move(text);
+  } else {
+    description_text_.clear();
     GST_WARNING("cannot write %s", file.c_str());
   }
 }

@@ -13,8 +13,10 @@
 #include "filters/network_statistics.h"
 #include "filters/rtp_mp4v.h"
 #include "filters/sdp.h"
+#include "filters/stream_description.h"
 #include "filters/udp_socket.h"
 #include "net/net_endpoint_config.h"
+#include "platform/dshow/dialogs.h"
 #include "platform/dshow/gst_filter.h"
 
 // The network sender: takes MPEG-4 Part 2 video on its input pin "in"
@@ -32,7 +34,8 @@
 // While it has an endpoint and knows the stream's configuration, it publishes an
 // SDP description as RuntimeDirectory()/"<group>-<port>.sdp", removed when the
 // endpoint changes and when the filter goes.
-class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics>,
+class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics,
+                                        IStreamDescription, ISpecifyPropertyPages>,
                       private NetworkBinListener {
  public:
   NetworkSender();
@@ -44,6 +47,10 @@ class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkS
   HRESULT SetEndpoint(std::uint32_t address, std::uint32_t port) override;
   // INetworkStatistics
   HRESULT GetStatistics(NetworkStatistics* statistics) override;
+  // IStreamDescription: the SDP text published now.
+  HRESULT GetDescription(char** text) override;
+  // ISpecifyPropertyPages: the network sender page.
+  HRESULT GetPages(CAUUID* pages) override;
 
   // The description file published now, or empty.
   std::filesystem::path PublishedDescription() const;
@@ -81,6 +88,7 @@ class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkS
   bool timeline_restart_ = false;
   std::vector<std::uint8_t> config_;  // as described
   PublishedFile description_;
+  std::string description_text_;  // what description_ holds; empty when none
   NetworkStatistics counters_;
   std::optional<Clock::time_point> started_;
   std::optional<Clock::time_point> stopped_;

@@ -7,6 +7,7 @@
 
 #include "filters/filter_classes.h"
 #include "filters/frame_stamp.h"
+#include "filters/property_pages.h"
 
 // Touched by the source's streaming thread only, except `stamping`.
 struct TestPatternCamera::StampState {
@@ -189,6 +190,10 @@ HRESULT TestPatternCamera::SetSettings(const TestPatternSettings& settings) {
   settings_ = settings;
   Apply();
   return S_OK;
+}
+
+HRESULT TestPatternCamera::GetPages(CAUUID* pages) {
+  return PageList({CLSID_TestPatternPage}, pages);
 }
 
 bool TestPatternCamera::IsStopped() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/dshow/dialogs.h"
 #include "platform/dshow/gst_filter.h"
 
 // A live camera without a device: a moving test pattern at a fixed size and rate,
@@ -42,13 +43,16 @@ struct ITestPatternSettings : IUnknown {
   virtual HRESULT SetSettings(const TestPatternSettings& settings) = 0;
 };
 
-class TestPatternCamera : public ComExtends<GstFilter, ITestPatternSettings> {
+class TestPatternCamera
+    : public ComExtends<GstFilter, ITestPatternSettings, ISpecifyPropertyPages> {
  public:
   TestPatternCamera();
 
   // ITestPatternSettings
   HRESULT GetSettings(TestPatternSettings* settings) override;
   HRESULT SetSettings(const TestPatternSettings& settings) override;
+  // ISpecifyPropertyPages: the test pattern page.
+  HRESULT GetPages(CAUUID* pages) override;
 
   // Whether the GStreamer elements it needs were found.
   bool IsComplete() const { return source_ != nullptr && caps_filter_ != nullptr; }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+#include "platform/com/hresult.h"
+
+class QFormLayout;
+class QLineEdit;
+class QSpinBox;
+class QWidget;
+
+// What the network sender's and receiver's pages share: the endpoint editors and
+// the interface the routing table picks for a group.
+
+struct EndpointFields {
+  QLineEdit* group = nullptr;  // dotted IPv4; empty: no endpoint
+  QSpinBox* port = nullptr;    // 0: no endpoint
+};
+
+// Adds "Group" and "Port" rows showing the endpoint as INetEndpointConfig hands
+// it over (`address` in network byte order, `port` in host order; zeros: none).
+EndpointFields AddEndpointFields(QFormLayout* form, QWidget* parent, std::uint32_t address,
+                                 std::uint16_t port);
+
+// The edited endpoint as SetEndpoint takes it: the address in network byte order
+// and the port's two bytes in network order followed by two zero bytes. An empty
+// group with port 0 is (0, 0), no endpoint. E_INVALIDARG for text that is not an
+// IPv4 address, or only one half given.
+HRESULT ReadEndpoint(const EndpointFields& fields, std::uint32_t* address, std::uint32_t* port);
+
+// "lo (127.0.0.1)": the interface the routing table picks for `address` (network
+// byte order), found without sending anything. Empty when there is no route.
+QString RoutedInterfaceText(std::uint32_t address);

@@ -1,0 +1,169 @@
+#include "filters/network_sender_page.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kRefreshMs = 1000;
+
+int TtlOf(std::uint32_t parameter) {
+  const int ttl = static_cast<int>(parameter & net_parameter::kTtlMask);
+  return ttl == 0 ? 1 : ttl;
+}
+
+QString InterfaceText(std::uint32_t address) {
+  if (address == 0) return QStringLiteral("— (no endpoint)");
+  const QString routed = RoutedInterfaceText(address);
+  return routed.isEmpty() ? QStringLiteral("— (no route to the group)")
+                          : QStringLiteral("%1, as the routing table picks it").arg(routed);
+}
+
+}  // namespace
+
+NetworkSenderPage::NetworkSenderPage() : PropertyPageBase(u"Network Sender") {}
+
+HRESULT NetworkSenderPage::Attach(IUnknown* object) {
+  HRESULT status = object->QueryInterface(INetEndpointConfig::iid, config_.ReleaseAndGetVoidAddress());
+  if (SUCCEEDED(status)) {
+    status = object->QueryInterface(INetworkStatistics::iid, statistics_.ReleaseAndGetVoidAddress());
+  }
+  if (FAILED(status)) {
+    Detach();
+    return status;
+  }
+  object->QueryInterface(IStreamDescription::iid, description_.ReleaseAndGetVoidAddress());
+  return S_OK;
+}
+
+void NetworkSenderPage::Detach() {
+  config_ = nullptr;
+  statistics_ = nullptr;
+  description_ = nullptr;
+}
+
+NetworkStatistics NetworkSenderPage::Statistics() const {
+  NetworkStatistics s;
+  if (statistics_) statistics_->GetStatistics(&s);
+  return s;
+}
+
+void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
+  const NetworkStatistics now = Statistics();
+
+  auto* endpoint_box = new QGroupBox(QStringLiteral("Endpoint"), page);
+  auto* form = new QFormLayout(endpoint_box);
+  endpoint_ = AddEndpointFields(form, endpoint_box, now.address, now.port);
+  ttl_ = new QSpinBox(endpoint_box);
+  ttl_->setObjectName(QStringLiteral("ttl"));
+  ttl_->setRange(1, 255);
+  ttl_->setValue(TtlOf(now.parameter));
+  form->addRow(QStringLiteral("Time to live:"), ttl_);
+  loopback_ = new QCheckBox(QStringLiteral("Deliver to receivers on this machine too (loopback)"),
+                            endpoint_box);
+  loopback_->setObjectName(QStringLiteral("loopback"));
+  loopback_->setChecked((now.parameter & net_parameter::kLoopbackOff) == 0);
+  form->addRow(QString(), loopback_);
+  interface_ = NewValueLabel("interface", endpoint_box);
+  interface_->setText(InterfaceText(now.address));
+  form->addRow(QStringLiteral("Interface:"), interface_);
+  layout->addWidget(endpoint_box);
+
+  auto* sdp_box = new QGroupBox(QStringLiteral("Session description it publishes (SDP)"), page);
+  auto* sdp_layout = new QVBoxLayout(sdp_box);
+  sdp_ = new QPlainTextEdit(sdp_box);
+  sdp_->setObjectName(QStringLiteral("sdp"));
+  sdp_->setReadOnly(true);
+  sdp_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  sdp_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  sdp_->setMinimumHeight(120);
+  sdp_layout->addWidget(sdp_);
+  layout->addWidget(sdp_box);
+
+  auto* stats_box = new QGroupBox(QStringLiteral("Since the graph started"), page);
+  auto* stats = new QFormLayout(stats_box);
+  const auto add = [&](const char* name, const char* text) {
+    QLabel* label = NewValueLabel(name, stats_box);
+    stats->addRow(QString::fromUtf8(text), label);
+    return label;
+  };
+  running_ = add("running", "Running for:");
+  packets_ = add("packets", "Packets:");
+  bytes_ = add("bytes", "Bytes:");
+  bit_rate_ = add("bitRate", "Bit rate:");
+  frames_per_second_ = add("framesPerSecond", "Frames a second:");
+  keyframes_ = add("keyframes", "Keyframes:");
+  send_errors_ = add("sendErrors", "Refused by the system:");
+  layout->addWidget(stats_box);
+
+  WatchEdits(endpoint_.group);
+  WatchEdits(endpoint_.port);
+  WatchEdits(ttl_);
+  WatchEdits(loopback_);
+
+  timer_ = new QTimer(page);
+  QObject::connect(timer_, &QTimer::timeout, page, [this] { Refresh(); });
+  timer_->start(kRefreshMs);
+  Refresh();
+}
+
+void NetworkSenderPage::Refresh() {
+  if (!packets_) return;
+  const NetworkStatistics s = Statistics();
+  running_->setText(DurationText(s.seconds_running));
+  packets_->setText(CountText(s.packets));
+  bytes_->setText(CountText(s.bytes));
+  bit_rate_->setText(BitRateText(s.bit_rate));
+  frames_per_second_->setText(QString::number(s.frames_per_second, 'f', 1));
+  keyframes_->setText(CountText(s.keyframes));
+  send_errors_->setText(CountText(s.send_errors));
+
+  QString text;
+  char* published = nullptr;
+  if (description_ && description_->GetDescription(&published) == S_OK && published) {
+    text = QString::fromUtf8(published);
+  }
+  CoTaskMemFree(published);
+  if (text.isEmpty()) {
+    text = QStringLiteral("Nothing is published yet: the sender publishes its stream's description "
+                          "once it has an endpoint and has seen the stream's configuration.");
+  }
+  // Rewriting the same text would lose the user's selection.
+  if (sdp_->toPlainText() != text) sdp_->setPlainText(text);
+}
+
+HRESULT NetworkSenderPage::ApplyChanges() {
+  if (!config_) return E_UNEXPECTED;
+  std::uint32_t address = 0;
+  std::uint32_t port = 0;
+  HRESULT status = ReadEndpoint(endpoint_, &address, &port);
+  if (FAILED(status)) return status;
+  status = config_->SetEndpoint(address, port);
+  if (FAILED(status)) return status;
+  // The receiver's bits ride along unchanged.
+  std::uint32_t parameter = Statistics().parameter & ~(net_parameter::kTtlMask | net_parameter::kLoopbackOff);
+  parameter |= static_cast<std::uint32_t>(ttl_->value()) & net_parameter::kTtlMask;
+  if (!loopback_->isChecked()) parameter |= net_parameter::kLoopbackOff;
+  status = config_->SetParameter(parameter);
+  if (FAILED(status)) return status;
+  interface_->setText(InterfaceText(address));
+  Refresh();
+  return S_OK;
+}
+
+void NetworkSenderPage::Unbuild() {
+  if (timer_) timer_->stop();
+  endpoint_ = {};
+  ttl_ = nullptr;
+  loopback_ = nullptr;
+  interface_ = nullptr;
+  sdp_ = nullptr;
+  running_ = packets_ = bytes_ = bit_rate_ = frames_per_second_ = keyframes_ = send_errors_ = nullptr;
+  timer_ = nullptr;
+}
