@@ -7,10 +7,18 @@
 #include <unistd.h>
 
 #include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTimer>
 
+#include "filters/property_page_base.h"
 #include "filters/udp_socket.h"
+
+namespace {
+constexpr int kRefreshMs = 1000;
+}  // namespace
 
 EndpointFields AddEndpointFields(QFormLayout* form, QWidget* parent, std::uint32_t address,
                                  std::uint16_t port) {
@@ -79,4 +87,22 @@ QString RoutedInterfaceText(std::uint32_t address) {
   }
   const QString where = QString::fromLatin1(dotted);
   return name.isEmpty() ? where : QStringLiteral("%1 (%2)").arg(name, where);
+}
+
+StatisticsBox::StatisticsBox(QWidget* page)
+    : box_(new QGroupBox(QStringLiteral("Since the graph started"), page)),
+      form_(new QFormLayout(box_)) {}
+
+QLabel* StatisticsBox::Add(const char* name, const char* text) {
+  QLabel* label = NewValueLabel(name, box_);
+  form_->addRow(QString::fromUtf8(text), label);
+  return label;
+}
+
+QTimer* StartRefreshing(QWidget* page, std::function<void()> refresh) {
+  auto* timer = new QTimer(page);
+  QObject::connect(timer, &QTimer::timeout, page, refresh);
+  timer->start(kRefreshMs);
+  refresh();
+  return timer;
 }

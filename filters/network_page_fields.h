@@ -3,11 +3,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/com/hresult.h"
 
 class QFormLayout;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QTimer;
 class QSpinBox;
 class QWidget;
 
@@ -33,3 +37,20 @@ HRESULT ReadEndpoint(const EndpointFields& fields, std::uint32_t* address, std::
 // "lo (127.0.0.1)": the interface the routing table picks for `address` (network
 // byte order), found without sending anything. Empty when there is no route.
 QString RoutedInterfaceText(std::uint32_t address);
+
+// The "Since the graph started" box of the statistics both pages show.
+class StatisticsBox {
+ public:
+  explicit StatisticsBox(QWidget* page);
+  // A row with `text` and a value label named `name` (tests find it by that name).
+  QLabel* Add(const char* name, const char* text);
+  QGroupBox* Box() const { return box_; }
+
+ private:
+  QGroupBox* box_;
+  QFormLayout* form_;
+};
+
+// Calls `refresh` now and then about once a second while `page` lives; the
+// timer belongs to the page.
+QTimer* StartRefreshing(QWidget* page, std::function<void()> refresh);

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kRefreshMs = 1000;
-
 int ReorderWindowOf(std::uint32_t parameter) {
   return static_cast<int>((parameter & net_parameter::kReorderWindowMask) >>
                           net_parameter::kReorderWindowShift);
@@ -81,13 +79,8 @@ void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
   form->addRow(QStringLiteral("Listening:"), listening_);
   layout->addWidget(endpoint_box);
 
-  auto* stats_box = new QGroupBox(QStringLiteral("Since the graph started"), page);
-  auto* stats = new QFormLayout(stats_box);
-  const auto add = [&](const char* name, const char* text) {
-    QLabel* label = NewValueLabel(name, stats_box);
-    stats->addRow(QString::fromUtf8(text), label);
-    return label;
-  };
+  StatisticsBox stats(page);
+  const auto add = [&](const char* name, const char* text) { return stats.Add(name, text); };
   running_ = add("running", "Running for:");
   packets_ = add("packets", "Packets:");
   lost_ = add("lost", "Lost:");
@@ -98,16 +91,13 @@ void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
   jitter_ = add("jitter", "Interarrival jitter:");
   last_packet_ = add("lastPacket", "Since the last packet:");
   skipped_ = add("framesSkipped", "Frames skipped (torn or before a keyframe):");
-  layout->addWidget(stats_box);
+  layout->addWidget(stats.Box());
 
   WatchEdits(endpoint_.group);
   WatchEdits(endpoint_.port);
   WatchEdits(reorder_window_);
 
-  timer_ = new QTimer(page);
-  QObject::connect(timer_, &QTimer::timeout, page, [this] { Refresh(); });
-  timer_->start(kRefreshMs);
-  Refresh();
+  timer_ = StartRefreshing(page, [this] { Refresh(); });
 }
 
 void NetworkReceiverPage::Refresh() {

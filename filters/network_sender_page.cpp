@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kRefreshMs = 1000;
-
 int TtlOf(std::uint32_t parameter) {
   const int ttl = static_cast<int>(parameter & net_parameter::kTtlMask);
   return ttl == 0 ? 1 : ttl;
@@ -86,13 +84,8 @@ void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
   sdp_layout->addWidget(sdp_);
   layout->addWidget(sdp_box);
 
-  auto* stats_box = new QGroupBox(QStringLiteral("Since the graph started"), page);
-  auto* stats = new QFormLayout(stats_box);
-  const auto add = [&](const char* name, const char* text) {
-    QLabel* label = NewValueLabel(name, stats_box);
-    stats->addRow(QString::fromUtf8(text), label);
-    return label;
-  };
+  StatisticsBox stats(page);
+  const auto add = [&](const char* name, const char* text) { return stats.Add(name, text); };
   running_ = add("running", "Running for:");
   packets_ = add("packets", "Packets:");
   bytes_ = add("bytes", "Bytes:");
@@ -100,17 +93,14 @@ void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
   frames_per_second_ = add("framesPerSecond", "Frames a second:");
   keyframes_ = add("keyframes", "Keyframes:");
   send_errors_ = add("sendErrors", "Refused by the system:");
-  layout->addWidget(stats_box);
+  layout->addWidget(stats.Box());
 
   WatchEdits(endpoint_.group);
   WatchEdits(endpoint_.port);
   WatchEdits(ttl_);
   WatchEdits(loopback_);
 
-  timer_ = new QTimer(page);
-  QObject::connect(timer_, &QTimer::timeout, page, [this] { Refresh(); });
-  timer_->start(kRefreshMs);
-  Refresh();
+  timer_ = StartRefreshing(page, [this] { Refresh(); });
 }
 
 void NetworkSenderPage::Refresh() {
