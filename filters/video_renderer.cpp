@@ -53,6 +53,19 @@ GstStateChangeReturn RendererBinChangeState(GstElement* element, GstStateChange 
   return result;
 }
 
+// The widget maps every frame through its video meta (gst_video_frame_map), so
+// it can take frames laid out as the decoder has them: saying so lets a decoder
+// decode straight into the buffers it hands over (avdec_mpeg4's direct
+// rendering) instead of copying each picture out of a pool of its own.
+GstPadProbeReturn OnSinkQuery(GstPad*, GstPadProbeInfo* info, gpointer) {
+  GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+  if (GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION &&
+      !gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr)) {
+    gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+  }
+  return GST_PAD_PROBE_OK;
+}
+
 GType RendererBinType() {
   static const GType type = [] {
     const auto class_init = [](gpointer klass, gpointer) {
@@ -154,13 +167,18 @@ VideoRenderer::VideoRenderer()
       [](gpointer data) { delete static_cast<std::shared_ptr<FrameSlot>*>(data); });
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
   if (!sink) qFatal("VideoRenderer: the GStreamer element appsink is not installed");
-  const GstCapsRef caps = GstCapsRef::Adopt(gst_caps_from_string("video/x-raw,format=BGRx"));
+  // I420, as the decoders give it, needs no converter in front: the widget
+  // converts only the pixels it shows. Anything else comes through a converter as BGRx.
+  const GstCapsRef caps =
+      GstCapsRef::Adopt(gst_caps_from_string("video/x-raw,format={ I420, BGRx }"));
   // No clock waits and no preroll on the way to the screen; a frame the window
   // has not taken yet is dropped for a newer one.
   g_object_set(sink, "caps", caps.get(), "sync", FALSE, "async", FALSE, "max-buffers", 1u, "drop",
                TRUE, "enable-last-sample", FALSE, "qos", FALSE, nullptr);
   gst_bin_add(GST_BIN(bin), sink);
   const GstPadRef target = GstPadRef::Adopt(gst_element_get_static_pad(sink, "sink"));
+  gst_pad_add_probe(target.get(), GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, OnSinkQuery, nullptr,
+                    nullptr);
   gst_element_add_pad(bin, gst_ghost_pad_new("in", target.get()));
 
   GstAppSinkCallbacks callbacks{};

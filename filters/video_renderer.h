@@ -5,9 +5,11 @@
 #include "platform/dshow/gst_filter.h"
 #include "platform/dshow/video_window.h"
 
-// The video renderer: one input pin "in" that takes BGRx frames of any size (the
-// builder puts a colour converter in front of it) and paints each frame, as soon
-// as it arrives, into a widget of its own, stretched to the widget's rectangle.
+// The video renderer: one input pin "in" that takes I420 or BGRx frames of any
+// size (for other formats the builder puts a colour converter in front of it)
+// and paints each frame, as soon as it arrives, into a widget of its own,
+// stretched to the widget's rectangle; I420 is scaled to the widget's size
+// first and only then converted to RGB.
 // IVideoWindow places that widget: owner, style, position, caption, and where
 // mouse and keyboard input on the picture goes.
 //

@@ -118,7 +118,10 @@ void VideoWidget::ShowNewest() {
   if (caps != info_caps_.get()) {
     info_caps_ = GstCapsRef::Share(caps);
     info_valid_ = caps && gst_video_info_from_caps(&info_, caps) &&
-                  GST_VIDEO_INFO_FORMAT(&info_) == GST_VIDEO_FORMAT_BGRx;
+                  (GST_VIDEO_INFO_FORMAT(&info_) == GST_VIDEO_FORMAT_BGRx ||
+                   GST_VIDEO_INFO_FORMAT(&info_) == GST_VIDEO_FORMAT_I420);
+    scaler_.reset();
+    colour_.reset();
   }
   current_ = std::move(sample);
   fresh_ = isVisible();
@@ -126,26 +129,88 @@ void VideoWidget::ShowNewest() {
   repaint();
 }
 
+bool VideoWidget::DrawFrame(GstBuffer* buffer) {
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &info_, buffer, GST_MAP_READ)) return false;
+  if (GST_VIDEO_INFO_FORMAT(&info_) == GST_VIDEO_FORMAT_BGRx) {
+    QPainter canvas_painter(&canvas_);
+    canvas_painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    canvas_painter.drawImage(canvas_.rect(), WrapFrame(frame));
+    gst_video_frame_unmap(&frame);
+    return true;
+  }
+
+  // I420 is scaled while it is small (a quarter of the bytes of BGRx), then only
+  // the pixels shown are converted, straight into the canvas. Two steps are
+  // several times cheaper than one converter that scales and converts.
+  GstVideoInfo out;
+  gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGRx, static_cast<guint>(canvas_.width()),
+                            static_cast<guint>(canvas_.height()));
+  // The converters only scale and convert: rate and layout stay those of the input.
+  GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&info_);
+  GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&info_);
+  GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&info_);
+  GST_VIDEO_INFO_PLANE_STRIDE(&out, 0) = static_cast<gint>(canvas_.bytesPerLine());
+  GST_VIDEO_INFO_SIZE(&out) = static_cast<gsize>(canvas_.sizeInBytes());
+  if (!scaler_ || !colour_ || converted_size_ != canvas_.size()) {
+    GstVideoInfo small;
+    gst_video_info_set_interlaced_format(&small, GST_VIDEO_FORMAT_I420,
+                                         GST_VIDEO_INFO_INTERLACE_MODE(&info_),
+                                         static_cast<guint>(canvas_.width()),
+                                         static_cast<guint>(canvas_.height()));
+    GST_VIDEO_INFO_FPS_N(&small) = GST_VIDEO_INFO_FPS_N(&info_);
+    GST_VIDEO_INFO_FPS_D(&small) = GST_VIDEO_INFO_FPS_D(&info_);
+    small.colorimetry = info_.colorimetry;
+    // Bilinear, as a smooth pixmap transform would scale.
+    scaler_.reset(gst_video_converter_new(
+        &info_, &small,
+        gst_structure_new("GstVideoConverter", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD,
+                          GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
+                          GST_VIDEO_CONVERTER_OPT_RESAMPLER_TAPS, G_TYPE_UINT, 2u, nullptr)));
+    colour_.reset(gst_video_converter_new(
+        &small, &out,
+        gst_structure_new("GstVideoConverter", GST_VIDEO_CONVERTER_OPT_DITHER_METHOD,
+                          GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE, nullptr)));
+    small_info_ = small;
+    small_ = GstBufferRef::Adopt(
+        gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&small), nullptr));
+    converted_size_ = canvas_.size();
+  }
+  const GstBufferRef target = GstBufferRef::Adopt(gst_buffer_new_wrapped_full(
+      GstMemoryFlags{}, canvas_.bits(), GST_VIDEO_INFO_SIZE(&out), 0, GST_VIDEO_INFO_SIZE(&out),
+      nullptr, nullptr));
+  GstVideoFrame small_frame, canvas_frame;
+  bool drawn = false;
+  if (scaler_ && colour_ && small_ &&
+      gst_video_frame_map(&small_frame, &small_info_, small_.get(), GST_MAP_READWRITE)) {
+    if (gst_video_frame_map(&canvas_frame, &out, target.get(), GST_MAP_WRITE)) {
+      gst_video_converter_frame(scaler_.get(), &frame, &small_frame);
+      gst_video_converter_frame(colour_.get(), &small_frame, &canvas_frame);
+      gst_video_frame_unmap(&canvas_frame);
+      drawn = true;
+    }
+    gst_video_frame_unmap(&small_frame);
+  }
+  gst_video_frame_unmap(&frame);
+  return drawn;
+}
+
 void VideoWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   GstBuffer* buffer = current_ ? gst_sample_get_buffer(current_.get()) : nullptr;
-  GstVideoFrame frame;
-  if (!buffer || !info_valid_ || width() <= 0 || height() <= 0 ||
-      !gst_video_frame_map(&frame, &info_, buffer, GST_MAP_READ)) {
+  if (!buffer || !info_valid_ || width() <= 0 || height() <= 0) {
     painter.fillRect(rect(), Qt::black);
     fresh_ = false;
     return;
   }
-
   // The frame is drawn into an image of the widget's size first, so that what
   // was painted can be read back before it goes to the screen.
   if (canvas_.size() != size()) canvas_ = QImage(size(), QImage::Format_RGB32);
-  {
-    QPainter canvas_painter(&canvas_);
-    canvas_painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    canvas_painter.drawImage(canvas_.rect(), WrapFrame(frame));
+  if (!DrawFrame(buffer)) {
+    painter.fillRect(rect(), Qt::black);
+    fresh_ = false;
+    return;
   }
-  gst_video_frame_unmap(&frame);
 
   std::optional<std::uint16_t> number;
   if (std::exchange(fresh_, false)) {

@@ -41,9 +41,10 @@ class FrameSlot {
   QObject* receiver_ = nullptr;  // guarded by mutex_; lives on the window's thread
 };
 
-// The renderer's window: paints the newest frame stretched over its whole
-// rectangle (black until the first frame), keeps the last one when the stream
-// stops, and hands mouse and keyboard input to a drain widget when it has one.
+// The renderer's window: paints the newest frame (BGRx, or I420 scaled first and
+// converted at the painted size) stretched over its whole rectangle
+// (black until the first frame), keeps the last one when the stream stops, and
+// hands mouse and keyboard input to a drain widget when it has one.
 class VideoWidget final : public QWidget {
  public:
   static constexpr const char* kObjectName = "VideoRendererWindow";
@@ -64,6 +65,8 @@ class VideoWidget final : public QWidget {
 
  private:
   void ShowNewest();
+  // Draws `buffer`, a frame of `info_`, over the whole canvas; false when it cannot.
+  bool DrawFrame(GstBuffer* buffer);
   // Posts a copy of an input event to the drain; false for other events.
   bool ForwardInput(QEvent* event);
 
@@ -74,5 +77,15 @@ class VideoWidget final : public QWidget {
   bool info_valid_ = false;
   bool fresh_ = false;  // `current_` not painted yet: read its stamp on the next paint
   QImage canvas_;       // the picture as painted, reused while the size holds
+  struct ConverterFree {
+    void operator()(GstVideoConverter* converter) const { gst_video_converter_free(converter); }
+  };
+  // I420 frames of `info_` to the canvas: scaled into `small_`, then converted.
+  // Made again when the frames' caps or the canvas size change.
+  std::unique_ptr<GstVideoConverter, ConverterFree> scaler_;
+  std::unique_ptr<GstVideoConverter, ConverterFree> colour_;
+  GstVideoInfo small_info_{};
+  GstBufferRef small_;
+  QSize converted_size_;
   QPointer<QWidget> drain_;
 };
