@@ -145,6 +145,99 @@ TEST_F(VideoWindowTest, FailingPlacementEndsRunGraphBeforeTheRun) {
   EXPECT_EQ(JournalCalls("Run()"), "");
 }
 
+struct FailingCallCase {
+  const char* call;
+  HRESULT status;
+  int calls_made;  // of the six placement calls, the failing one included
+};
+
+class VideoWindowFailingPlacementTest : public VideoWindowTest,
+                                        public testing::WithParamInterface<FailingCallCase> {};
+
+TEST_P(VideoWindowFailingPlacementTest, EndsAtTheFailingCallWithItsStatusBeforeTheRun) {
+  video_->SetFilterGraph(&graph_);
+  ConnectRenderer();
+  Renderer()->SetAnswer(GetParam().call, GetParam().status);
+  try {
+    graph_.RunGraph();
+    FAIL() << "no error raised";
+  } catch (const EDirectShowException& error) {
+    EXPECT_EQ(error.ErrorCode(), GetParam().status);
+    const std::string suffix = " ($" + Hex(static_cast<std::uint32_t>(GetParam().status)) + ").";
+    EXPECT_TRUE(std::string(error.what()).ends_with(suffix)) << error.what();
+  }
+  // The calls up to the failing one, read off the full placement.
+  std::string expected = Placement() + " " + Naming();
+  std::size_t end = 0;
+  for (int i = 0; i < GetParam().calls_made; ++i) end = expected.find(')', end) + 1;
+  expected.resize(end);
+  EXPECT_EQ(Renderer()->Calls(), expected);  // no Run() among them
+  EXPECT_EQ(FakeFilterGraph::From(graph_.GraphManager().Get())->State(), State_Stopped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, VideoWindowFailingPlacementTest,
+    testing::Values(FailingCallCase{"put_Owner", E_FAIL, 1},
+                    FailingCallCase{"put_WindowStyle", E_INVALIDARG, 2},
+                    FailingCallCase{"put_WindowStyleEx", E_FAIL, 3},
+                    FailingCallCase{"SetWindowPosition", E_OUTOFMEMORY, 4},
+                    FailingCallCase{"put_Caption", E_FAIL, 5},
+                    FailingCallCase{"put_MessageDrain", E_UNEXPECTED, 6}),
+    [](const auto& info) { return std::string(info.param.call); });
+
+TEST_F(VideoWindowTest, SuccessStatusesOtherThanZeroPass) {
+  video_->SetFilterGraph(&graph_);
+  ConnectRenderer();
+  Renderer()->SetAnswer("put_Owner", S_FALSE);
+  EXPECT_TRUE(graph_.RunGraph());
+  EXPECT_EQ(Renderer()->Calls(), Placement() + " " + Naming() + " Run()");
+}
+
+struct PinCase {
+  const char* name;
+  int inputs;
+  int connected;  // index of the connected input, or -1
+  bool placed;
+};
+
+class VideoWindowPinTest : public VideoWindowTest, public testing::WithParamInterface<PinCase> {};
+
+// Any connected pin of the renderer counts, whichever place it has.
+TEST_P(VideoWindowPinTest, PlacesWhenAnyRendererPinHasAPeer) {
+  FakeClassConfig(CLSID_VideoRenderer).inputs = GetParam().inputs;
+  video_->SetFilterGraph(&graph_);
+  decoder_ = MakeComObject<FakeFilter>(CLSID_FakeDecoder, FakeFilterConfig{.label = "Decoder"});
+  graph_.GraphManager()->AddFilter(decoder_.Get(), u"DivxDecoderFilter");
+  if (GetParam().connected >= 0) {
+    ASSERT_EQ(graph_.GraphManager()->ConnectDirect(decoder_->Output(),
+                                                   Renderer()->Input(GetParam().connected)),
+              S_OK);
+  }
+  Renderer()->ClearCalls();
+  EXPECT_TRUE(graph_.RunGraph());
+  EXPECT_EQ(Renderer()->Calls(), GetParam().placed ? Placement() + " " + Naming() + " Run()" : "Run()");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pins, VideoWindowPinTest,
+                         testing::Values(PinCase{"OneOfOneConnected", 1, 0, true},
+                                         PinCase{"SecondOfThreeConnected", 3, 1, true},
+                                         PinCase{"LastOfThreeConnected", 3, 2, true},
+                                         PinCase{"NoneOfThreeConnected", 3, -1, false},
+                                         PinCase{"NoPins", 0, -1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VideoWindowTest, PlacementFollowsTheControlAndAnUnnamedControlGivesNoCaption) {
+  video_->SetFilterGraph(&graph_);
+  ConnectRenderer();
+  video_->SetBounds(10, 20, 300, 200);
+  video_->SetName("");
+  graph_.RunGraph();
+  const std::string calls = Renderer()->Calls();
+  EXPECT_NE(calls.find("SetWindowPosition(10, 20, 300, 200)"), std::string::npos) << calls;
+  EXPECT_EQ(calls.find("put_Caption"), std::string::npos) << calls;
+  EXPECT_TRUE(calls.ends_with("put_MessageDrain(" + Hex(video_->Handle()) + ") Run()")) << calls;
+}
+
 struct EventCase {
   const char* name;
   LONG code;
