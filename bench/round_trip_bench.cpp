@@ -7,16 +7,13 @@
 //      receiver -> decoder -> renderer, real graph manager and builder): capture
 //      time from the camera's stamp record, paint time from the renderer's
 //      paint observer.
-//   3. The same work by a plain GStreamer pipeline pair in the same run:
-//      videotestsrc + the same stamping -> avenc_mpeg4 -> rtpmp4vpay -> udpsink,
-//      udpsrc -> rtpmp4vdepay -> avdec_mpeg4 -> videoconvert -> videoscale ->
-//      appsink reading the stamp (no jitter buffer, sync=false).
+//   3. The same work by a plain GStreamer pipeline pair in the same run
+//      (bench/plain_pair.h), tuned: no jitter buffer, sync=false.
 //
 // It sends to a multicast group: run it only through bench/run.sh, which puts it
 // inside tests/run_in_netns.sh. Bounded: each live phase runs --seconds (default
 // 6) and the whole run stays under about 20 s.
 #include <arpa/inet.h>
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <sys/resource.h>
@@ -40,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/plain_pair.h"
 #include "filters/filter_classes.h"
 #include "filters/frame_stamp.h"
 #include "filters/mpeg4_decoder.h"
@@ -326,94 +324,31 @@ LiveResult OurRoundTrip(std::chrono::seconds seconds, std::chrono::seconds warm_
   return result;
 }
 
-// The plain pair: stock elements only, tuned for latency.
-struct PlainPair {
-  std::atomic<std::uint32_t> next_number{40000};  // apart from the camera's numbers
-  Collector* collector = nullptr;
-
-  static GstPadProbeReturn Stamp(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
-    auto* self = static_cast<PlainPair*>(data);
-    GstCapsRef caps = GstCapsRef::Adopt(gst_pad_get_current_caps(pad));
-    GstVideoInfo video;
-    if (!caps || !gst_video_info_from_caps(&video, caps.get())) return GST_PAD_PROBE_OK;
-    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &video, buffer, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
-    const auto number = static_cast<std::uint16_t>(self->next_number++);
-    const int width = GST_VIDEO_INFO_WIDTH(&video), height = GST_VIDEO_INFO_HEIGHT(&video);
-    frame_stamp::StampLuma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                           GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), width, height, number);
-    frame_stamp::StampChroma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 1)),
-                             static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 2)),
-                             GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 1), width, height);
-    gst_video_frame_unmap(&frame);
-    frame_stamp::NoteCaptured(number, Clock::now());
-    return GST_PAD_PROBE_OK;
-  }
-
-  static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
-    auto* self = static_cast<PlainPair*>(data);
-    GstSampleRef sample = GstSampleRef::Adopt(gst_app_sink_pull_sample(sink));
-    if (!sample) return GST_FLOW_OK;
-    GstMapInfo map;
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_FLOW_OK;
-    const auto number = frame_stamp::ReadRgb32(map.data, 160 * 4, 160, 120);
-    const auto shown = Clock::now();
-    gst_buffer_unmap(buffer, &map);
-    if (number) {
-      if (const auto captured = frame_stamp::CaptureTime(*number))
-        self->collector->Add(*number, shown, *captured);
-    }
-    return GST_FLOW_OK;
-  }
-};
-
+// The plain pair (bench/plain_pair.h), tuned for latency: no jitter buffer, one
+// decoder thread, no clock waits.
 LiveResult PlainRoundTrip(std::chrono::seconds seconds, std::chrono::seconds warm_up) {
-  const std::string endpoint =
-      std::string("host=") + net::kGroupAddress + " port=" + std::to_string(net::kPort);
-  const std::string send_text =
-      "videotestsrc name=src is-live=true pattern=smpte horizontal-speed=4 ! "
-      "video/x-raw,format=I420,width=640,height=480,framerate=30/1 ! "
-      "avenc_mpeg4 max-bframes=0 gop-size=30 bitrate=1500000 ! "
-      "rtpmp4vpay pt=96 config-interval=-1 ! udpsink " +
-      endpoint + " auto-multicast=true ttl-mc=1 loop=true sync=false async=false";
-  const std::string receive_text =
-      "udpsrc address=" + std::string(net::kGroupAddress) + " port=" + std::to_string(net::kPort) +
-      " auto-multicast=true caps=\"application/x-rtp,media=video,clock-rate=90000,"
-      "encoding-name=MP4V-ES,payload=96\" ! rtpmp4vdepay ! avdec_mpeg4 max-threads=1 "
-      "output-corrupt=false ! videoconvert ! videoscale ! "
-      "video/x-raw,format=BGRx,width=160,height=120 ! appsink name=sink sync=false";
-  GErrorOwner send_error, receive_error;
-  GstElementRef sender = AdoptFloating(gst_parse_launch(send_text.c_str(), send_error.out()));
-  GstElementRef receiver =
-      AdoptFloating(gst_parse_launch(receive_text.c_str(), receive_error.out()));
-  if (!sender || !receiver || send_error.error || receive_error.error) {
-    std::printf("  plain pipelines could not be built\n");
+  PlainPair::Options options;
+  options.max_frames = static_cast<int>(30 * (seconds.count() + 2));
+  PlainPair pair(options);
+  Collector collector(Clock::now() + warm_up);
+  pair.SetObserver(
+      [](const frame_stamp::PaintRecord& record, void* context) {
+        static_cast<Collector*>(context)->Add(record.number, record.painted, record.captured);
+      },
+      &collector);
+  std::string error;
+  if (!pair.Start(&error)) {
+    std::printf("  plain pipelines could not be started: %s\n", error.c_str());
     return {};
   }
-  PlainPair pair;
-  Collector collector(Clock::now() + warm_up);
-  pair.collector = &collector;
-  GstElementRef src = GstElementRef::Adopt(gst_bin_get_by_name(GST_BIN(sender.get()), "src"));
-  GstPadRef src_pad = GstPadRef::Adopt(gst_element_get_static_pad(src.get(), "src"));
-  gst_pad_add_probe(src_pad.get(), GST_PAD_PROBE_TYPE_BUFFER, PlainPair::Stamp, &pair, nullptr);
-  GstElementRef sink = GstElementRef::Adopt(gst_bin_get_by_name(GST_BIN(receiver.get()), "sink"));
-  GstAppSinkCallbacks callbacks{};
-  callbacks.new_sample = PlainPair::OnSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, &pair, nullptr);
-
-  gst_element_set_state(receiver.get(), GST_STATE_PLAYING);
-  gst_element_set_state(sender.get(), GST_STATE_PLAYING);
   const double cpu_before = CpuSeconds();
   const auto started = Clock::now();
   RunLoopFor(seconds);
   LiveResult result = collector.Result();
   result.cpu_seconds = CpuSeconds() - cpu_before;
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  gst_element_set_state(sender.get(), GST_STATE_NULL);
-  gst_element_set_state(receiver.get(), GST_STATE_NULL);
+  pair.Stop();
+  pair.SetObserver(nullptr, nullptr);
   return result;
 }
 
