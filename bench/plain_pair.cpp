@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "net/endpoint.h"
+#include "support/stamp_probe.h"
 
 namespace {
 
@@ -30,23 +31,9 @@ struct PlainPair::Shared {
   // videotestsrc's pad: stamp the number, note the capture time.
   static GstPadProbeReturn OnCaptured(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* self = static_cast<Shared*>(data);
-    GstCapsRef caps = GstCapsRef::Adopt(gst_pad_get_current_caps(pad));
-    GstVideoInfo video;
-    if (!caps || !gst_video_info_from_caps(&video, caps.get())) return GST_PAD_PROBE_OK;
-    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &video, buffer, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
-    const auto number = static_cast<std::uint16_t>(self->next_number++);
-    const int width = GST_VIDEO_INFO_WIDTH(&video);
-    const int height = GST_VIDEO_INFO_HEIGHT(&video);
-    frame_stamp::StampLuma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                           GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), width, height, number);
-    frame_stamp::StampChroma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 1)),
-                             static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 2)),
-                             GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 1), width, height);
-    gst_video_frame_unmap(&frame);
-    frame_stamp::NoteCaptured(number, frame_stamp::Clock::now());
+    const auto number = StampProbedFrame(
+        pad, info, [self] { return static_cast<std::uint16_t>(self->next_number++); });
+    if (number) frame_stamp::NoteCaptured(*number, frame_stamp::Clock::now());
     return GST_PAD_PROBE_OK;
   }
 

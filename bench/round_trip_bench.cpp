@@ -49,6 +49,7 @@
 #include "platform/dshow/graph.h"
 #include "platform/dshow/gst_filter.h"
 #include "platform/dshow/video_window.h"
+#include "support/display_names.h"
 
 namespace {
 
@@ -261,18 +262,6 @@ bool HandEndpoint(IBaseFilter* filter) {
 }
 
 LiveResult OurRoundTrip(std::chrono::seconds seconds, std::chrono::seconds warm_up) {
-  constexpr char16_t kCamera[] =
-      u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{B7E3A1C4-6F2D-4E8A-9C51-0D3F7A2E6B94}";
-  constexpr char16_t kEncoder[] = u"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\xvid";
-  constexpr char16_t kSender[] =
-      u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{CE3B76CB-9540-48FA-9974-69A625D478E3}";
-  constexpr char16_t kReceiver[] =
-      u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{319F0815-ACEF-45FE-B497-A2E5D90A69D7}";
-  constexpr char16_t kDecoder[] =
-      u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{64697678-0000-0010-8000-00AA00389B71}";
-  constexpr char16_t kRenderer[] =
-      u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{70E102B0-5556-11CE-97C0-00AA0055595A}";
-
   LiveResult failed;
   QWidget owner;
   owner.resize(640, 400);
@@ -280,12 +269,12 @@ LiveResult OurRoundTrip(std::chrono::seconds seconds, std::chrono::seconds warm_
 
   OurGraph send, receive;
   if (!send.Create() || !receive.Create()) return failed;
-  auto camera = send.Add(kCamera, u"SourceFilter");
-  auto encoder = send.Add(kEncoder, u"DivXEncoder");
-  auto sender = send.Add(kSender, u"SenderFilter");
-  auto renderer = receive.Add(kRenderer, u"VideoWindow1");
-  auto receiver = receive.Add(kReceiver, u"ReceiveFilter");
-  auto decoder = receive.Add(kDecoder, u"DivxDecoderFilter");
+  auto camera = send.Add(display_names::kTestPatternCamera, u"SourceFilter");
+  auto encoder = send.Add(display_names::kEncoder, u"DivXEncoder");
+  auto sender = send.Add(display_names::kSender, u"SenderFilter");
+  auto renderer = receive.Add(display_names::kVideoRenderer, u"VideoWindow1");
+  auto receiver = receive.Add(display_names::kReceiver, u"ReceiveFilter");
+  auto decoder = receive.Add(display_names::kDecoder, u"DivxDecoderFilter");
   ComPtr<IVideoWindow> window;
   if (!camera || !encoder || !sender || !renderer || !receiver || !decoder ||
       FAILED(renderer.As(&window)) || !HandEndpoint(sender.Get()) ||

@@ -11,6 +11,7 @@
 
 #include "filters/filter_classes.h"
 #include "filters/mpeg4_encoder.h"
+#include "pin_formats.h"
 #include "platform/com/com.h"
 #include "platform/com/storage.h"
 #include "platform/dshow/gst_filter.h"
@@ -150,16 +151,7 @@ TEST_F(DecoderTest, Pins_TakeMpeg4VideoAndGiveRawVideo) {
   const auto pins = PinsOf(decoder_.Get());
   ASSERT_EQ(pins.size(), 2u);
   std::vector<std::string> seen;
-  for (const auto& pin : pins) {
-    PIN_INFO info{};
-    ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
-    ComPtr<IBaseFilter>::Adopt(info.pFilter);
-    char* formats = nullptr;
-    ASSERT_EQ(pin->QueryFormats(&formats), S_OK);
-    seen.push_back(Utf16ToUtf8(info.achName) + (info.dir == PINDIR_INPUT ? " in: " : " out: ") +
-                   formats);
-    CoTaskMemFree(formats);
-  }
+  ASSERT_NO_FATAL_FAILURE(DescribePins(pins, &seen));
   EXPECT_EQ(seen[0], "in in: video/mpeg, mpegversion=(int)4, systemstream=(boolean)false");
   EXPECT_EQ(seen[1].rfind("out out: video/x-raw", 0), 0u) << seen[1];
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "filters/filter_classes.h"
+#include "pin_formats.h"
 #include "platform/com/com.h"
 #include "platform/com/storage.h"
 #include "platform/dshow/gst_filter.h"
@@ -239,16 +240,7 @@ TEST_F(EncoderTest, Pins_TakeI420AndGiveMpeg4Video) {
   const auto pins = PinsOf(encoder_.Get());
   ASSERT_EQ(pins.size(), 2u);
   std::vector<std::string> seen;
-  for (const auto& pin : pins) {
-    PIN_INFO info{};
-    ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
-    ComPtr<IBaseFilter>::Adopt(info.pFilter);
-    char* formats = nullptr;
-    ASSERT_EQ(pin->QueryFormats(&formats), S_OK);
-    seen.push_back(Utf16ToUtf8(info.achName) + (info.dir == PINDIR_INPUT ? " in: " : " out: ") +
-                   formats);
-    CoTaskMemFree(formats);
-  }
+  ASSERT_NO_FATAL_FAILURE(DescribePins(pins, &seen));
   EXPECT_EQ(seen[0].rfind("in in: video/x-raw, format=(string)I420", 0), 0u) << seen[0];
   EXPECT_EQ(seen[0].find('\n'), std::string::npos) << seen[0];
   EXPECT_EQ(seen[1].rfind("out out: video/mpeg, mpegversion=(int)4, systemstream=(boolean)false", 0),

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filter_pipeline.h"
 #include "filters/filter_classes.h"
 #include "filters/network_receiver.h"
 #include "filters/network_sender.h"
@@ -190,72 +191,32 @@ TEST_F(NetworkFilters, OfferOnePinForTheStream) {
   }
 }
 
-// A pipeline around one filter's element, taken out again when it goes.
-class Harness {
- public:
-  explicit Harness(IBaseFilter* filter) : filter_(ElementOfFilter(filter)) {
-    pipeline_ = gst_pipeline_new(nullptr);
-    gst_bin_add(GST_BIN(pipeline_), filter_);
-  }
-  ~Harness() {
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    gst_bin_remove(GST_BIN(pipeline_), filter_);
-    gst_object_unref(pipeline_);
-  }
-  GstElement* Add(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    gst_bin_add(GST_BIN(pipeline_), element);
-    return element;
-  }
-  bool Play() {
-    return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
-           gst_element_get_state(pipeline_, nullptr, nullptr, 5 * GST_SECOND) !=
-               GST_STATE_CHANGE_FAILURE;
-  }
-  void Stop() { gst_element_set_state(pipeline_, GST_STATE_NULL); }
-  // Waits (boundedly) until the stream has ended; false on an error or no end.
-  bool WaitForEndOfStream() {
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ended = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) gst_message_unref(message);
-    gst_object_unref(bus);
-    return ended;
-  }
-  GstElement* filter() const { return filter_; }
-
- private:
-  GstElement* pipeline_;
-  GstElement* filter_;  // borrowed from the filter
-};
-
 TEST_F(NetworkFilters, ReceiverRunsWithoutEndpointAndStopsAtOnce) {
   ComPtr<IBaseFilter> filter = Create(CLSID_NetworkReceiver);
   {
-    Harness harness(filter.Get());
-    GstElement* sink = harness.Add("fakesink");
+    FilterPipeline pipeline(filter.Get());
+    GstElement* sink = pipeline.Add("fakesink");
     g_object_set(sink, "async", FALSE, nullptr);
-    ASSERT_TRUE(gst_element_link(harness.filter(), sink));
-    ASSERT_TRUE(harness.Play());
+    ASSERT_TRUE(gst_element_link(pipeline.filter(), sink));
+    ASSERT_TRUE(pipeline.PlayAndSettle());
     NetworkStatistics s = StatisticsOf(filter.Get());
     EXPECT_FALSE(s.listening);
     EXPECT_EQ(s.packets, 0u);
     EXPECT_EQ(s.seconds_since_last_packet, -1);
-    harness.Stop();  // joins the receive thread, which waits on nothing
+    pipeline.Stop();  // joins the receive thread, which waits on nothing
   }
 }
 
 TEST_F(NetworkFilters, SenderRunsWithoutEndpointAndSendsNothing) {
   ComPtr<IBaseFilter> filter = Create(CLSID_NetworkSender);
   {
-    Harness harness(filter.Get());
-    GstElement* source = harness.Add("appsrc");
+    FilterPipeline pipeline(filter.Get());
+    GstElement* source = pipeline.Add("appsrc");
     GstCaps* caps = gst_caps_from_string("video/mpeg, mpegversion=4, systemstream=false");
     g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
     gst_caps_unref(caps);
-    ASSERT_TRUE(gst_element_link(source, harness.filter()));
-    ASSERT_TRUE(harness.Play());
+    ASSERT_TRUE(gst_element_link(source, pipeline.filter()));
+    ASSERT_TRUE(pipeline.PlayAndSettle());
     for (int i = 0; i < 3; ++i) {
       const std::vector<std::uint8_t> frame = {0, 0, 1, 0xB6, 0x50, 0x11, 0x22};
       GstBuffer* buffer = gst_buffer_new_memdup(frame.data(), frame.size());
@@ -263,13 +224,13 @@ TEST_F(NetworkFilters, SenderRunsWithoutEndpointAndSendsNothing) {
       ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(source), buffer), GST_FLOW_OK);
     }
     gst_app_src_end_of_stream(GST_APP_SRC(source));
-    ASSERT_TRUE(harness.WaitForEndOfStream());
+    ASSERT_TRUE(pipeline.WaitForEndOfStream());
     const NetworkStatistics s = StatisticsOf(filter.Get());
     EXPECT_EQ(s.frames_without_endpoint, 3u);
     EXPECT_EQ(s.packets, 0u);
     EXPECT_EQ(s.frames, 0u);
     EXPECT_FALSE(s.has_endpoint);
-    harness.Stop();
+    pipeline.Stop();
   }
 }
 

@@ -3,13 +3,9 @@
 // opened while the send graph runs leaves it running, the sender's page counts
 // what goes out, a change on the encoder's dialog reaches the wire at once, and
 // the receiver's page counts a stream that arrives and the packets it lost.
-#include <arpa/inet.h>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -20,11 +16,9 @@
 #include <QSpinBox>
 
 #include <chrono>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Unit1.h"
@@ -37,77 +31,13 @@
 #include "platform/com/com.h"
 #include "platform/dshow/gst_ref.h"
 #include "property_page_testing.h"
+#include "support/group_socket.h"
 #include "support/test_layout.h"
 #include "support/test_world.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-// Runs the window's loop (or the open dialog's, when called inside it) until
-// `done` holds; the deadline only keeps a broken build from hanging the run.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds deadline_after = std::chrono::seconds(15)) {
-  const auto deadline = Clock::now() + deadline_after;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// A plain socket, as another host's receiver (in the group) or sender would have.
-class GroupSocket {
- public:
-  enum class Role { kListener, kSender };
-  explicit GroupSocket(Role role = Role::kListener) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (role == Role::kSender) {
-      ready_ = fd_ >= 0;
-      return;
-    }
-    const int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(net::kPort);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    ready_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-    ip_mreq join{};
-    join.imr_multiaddr.s_addr = inet_addr(net::kGroupAddress);
-    join.imr_interface.s_addr = htonl(INADDR_ANY);
-    ready_ = ready_ && ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
-  }
-  ~GroupSocket() { ::close(fd_); }
-  bool Ready() const { return ready_; }
-
-  std::vector<Bytes> Take() {
-    std::vector<Bytes> datagrams;
-    for (;;) {
-      Bytes datagram(65536);
-      const ssize_t n = ::recv(fd_, datagram.data(), datagram.size(), 0);
-      if (n <= 0) return datagrams;
-      datagram.resize(static_cast<std::size_t>(n));
-      datagrams.push_back(std::move(datagram));
-    }
-  }
-
-  // One datagram to the group and port of the link.
-  bool Send(std::span<const std::uint8_t> datagram) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(net::kPort);
-    to.sin_addr.s_addr = inet_addr(net::kGroupAddress);
-    return ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                    sizeof to) == static_cast<ssize_t>(datagram.size());
-  }
-
- private:
-  int fd_ = -1;
-  bool ready_ = false;
-};
 
 // Frames off the wire, in order: one per RTP timestamp, a keyframe when it
 // starts with the configuration (the sender puts it before every keyframe).
@@ -220,7 +150,7 @@ class ConfigWhileStreamingTest : public ::testing::Test {
   void StartSending() {
     form_->Button1->Click();
     form_->GO->Click();
-    ASSERT_TRUE(WaitUntil([&] { return StatisticsOf(form_->SenderFilter).packets > 0; }))
+    ASSERT_TRUE(RunLoopUntil([&] { return StatisticsOf(form_->SenderFilter).packets > 0; }))
         << "the send graph puts nothing on the group";
   }
 
@@ -239,7 +169,7 @@ TEST_F(ConfigWhileStreamingTest, SenderPageWhileSending_CountsUpShowsTheSdpAndTh
   {
     WhenModal step([&](QDialog* dialog) {
       // Three different counts, a second apart: the page refreshes itself.
-      counted = WaitUntil([&] {
+      counted = RunLoopUntil([&] {
         const std::uint64_t shown = Number(dialog, "packets");
         if (packets_shown.empty() || packets_shown.back() != shown) packets_shown.push_back(shown);
         return packets_shown.size() >= 3;
@@ -260,7 +190,7 @@ TEST_F(ConfigWhileStreamingTest, SenderPageWhileSending_CountsUpShowsTheSdpAndTh
   // Closed again, the graph still runs and sends.
   EXPECT_EQ(SendGraphState(), State_Running);
   const std::uint64_t after_close = StatisticsOf(form_->SenderFilter).packets;
-  EXPECT_TRUE(WaitUntil([&] { return StatisticsOf(form_->SenderFilter).packets > after_close; }));
+  EXPECT_TRUE(RunLoopUntil([&] { return StatisticsOf(form_->SenderFilter).packets > after_close; }));
   EXPECT_EQ(errors.Text(), "");
 }
 
@@ -280,7 +210,7 @@ TEST_F(ConfigWhileStreamingTest, EncoderDialogWhileSending_TheChangeReachesTheWi
   // What was on the wire before the change goes; what follows is read.
   group.Take();
   std::vector<WireFrame> frames;
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(RunLoopUntil([&] {
     CollectFrames(group.Take(), &frames);
     return frames.size() >= 30;
   })) << frames.size() << " frames after the change";
@@ -300,14 +230,14 @@ TEST_F(ConfigWhileStreamingTest, EncoderDialogWhileSending_TheChangeReachesTheWi
 }
 
 TEST_F(ConfigWhileStreamingTest, ReceiverPage_CountsAnArrivingStreamAndShowsWhatWasLost) {
-  GroupSocket sender(GroupSocket::Role::kSender);
+  GroupSocket sender(GroupSocket::SendOnly{});
   ASSERT_TRUE(sender.Ready());
   const std::vector<Bytes> datagrams = Packetize(EncodedFrames());
   ASSERT_GE(datagrams.size(), 45u);
   ReportedErrors errors;
   form_->Button2->Click();  // the receiver's endpoint
   form_->Button4->Click();  // Receive
-  ASSERT_TRUE(WaitUntil([&] { return StatisticsOf(form_->ReceiveFilter).listening; }));
+  ASSERT_TRUE(RunLoopUntil([&] { return StatisticsOf(form_->ReceiveFilter).listening; }));
 
   const std::size_t half = datagrams.size() / 2;
   std::uint64_t dropped = 0;
@@ -324,7 +254,7 @@ TEST_F(ConfigWhileStreamingTest, ReceiverPage_CountsAnArrivingStreamAndShowsWhat
       for (std::size_t i = 0; i < half; ++i) sender.Send(datagrams[i]);
       const Bytes foreign = {'h', 'e', 'l', 'l', 'o'};
       sender.Send(foreign);
-      first_seen = WaitUntil([&] {
+      first_seen = RunLoopUntil([&] {
         return Number(dialog, "packets") == half && Number(dialog, "foreignDropped") == 1;
       });
       for (const char* name : {"packets", "lost", "foreignDropped"}) first_half[name] = Number(dialog, name);
@@ -337,7 +267,7 @@ TEST_F(ConfigWhileStreamingTest, ReceiverPage_CountsAnArrivingStreamAndShowsWhat
         }
         sender.Send(datagrams[i]);
       }
-      second_seen = WaitUntil([&] { return Number(dialog, "lost") == dropped; });
+      second_seen = RunLoopUntil([&] { return Number(dialog, "lost") == dropped; });
       for (const char* name : {"packets", "lost", "foreignDropped"}) second_half[name] = Number(dialog, name);
       last_packet_after = dialog->findChild<QLabel*>(QStringLiteral("lastPacket"))->text();
       dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();

@@ -19,17 +19,16 @@
 #include "platform/com/com.h"
 #include "platform/com/storage.h"
 #include "platform/dshow/graph.h"
+#include "support/display_names.h"
 #include "support/test_world.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char16_t kTestPatternCamera[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{B7E3A1C4-6F2D-4E8A-9C51-0D3F7A2E6B94}";
-constexpr char16_t kEncoder[] = u"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\xvid";
-constexpr char16_t kSender[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{CE3B76CB-9540-48FA-9974-69A625D478E3}";
+using display_names::kEncoder;
+using display_names::kSender;
+using display_names::kTestPatternCamera;
 
 struct Output {
   int status = -1;

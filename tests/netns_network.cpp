@@ -8,9 +8,6 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,12 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "filter_pipeline.h"
 #include "filters/network_receiver.h"
 #include "filters/network_sender.h"
 #include "filters/network_statistics.h"
 #include "filters/rtp_packet.h"
 #include "platform/com/storage.h"
 #include "platform/dshow/gst_ref.h"
+#include "support/group_socket.h"
 
 namespace {
 
@@ -103,89 +102,10 @@ bool WaitUntil(const std::function<bool()>& done,
 
 std::uint32_t PortArgument(std::uint16_t port) { return std::uint32_t(htons(port)); }
 
-// A plain UDP socket in the group, as any outside listener would have.
-class GroupSocket {
- public:
-  explicit GroupSocket(std::uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-    const int on = 1;
-    const int off = 0;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(port);
-    ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-    ip_mreq group{};
-    group.imr_multiaddr.s_addr = inet_addr(kGroup);
-    ok_ = ok_ && setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) == 0;
-  }
-  ~GroupSocket() { close(fd_); }
-  bool ok() const { return ok_; }
-
-  // Everything queued now (loopback delivers while the sender sends).
-  std::vector<Bytes> Drain() {
-    std::vector<Bytes> datagrams;
-    Bytes room(65536);
-    for (;;) {
-      const ssize_t n = recv(fd_, room.data(), room.size(), 0);
-      if (n < 0) break;
-      datagrams.emplace_back(room.begin(), room.begin() + n);
-    }
-    return datagrams;
-  }
-
-  // Sends a datagram to the group at `port` (bounded: one call, one datagram).
-  bool SendTo(std::uint16_t port, const Bytes& datagram) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = inet_addr(kGroup);
-    to.sin_port = htons(port);
-    return sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                  sizeof to) == static_cast<ssize_t>(datagram.size());
-  }
-
- private:
-  int fd_ = -1;
-  bool ok_ = false;
-};
-
-// A pipeline holding one filter's element and what a test puts around it.
-class Pipeline {
- public:
-  explicit Pipeline(IBaseFilter* filter) : filter_(ElementOfFilter(filter)) {
-    pipeline_ = gst_pipeline_new(nullptr);
-    gst_bin_add(GST_BIN(pipeline_), filter_);
-  }
-  ~Pipeline() {
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    gst_bin_remove(GST_BIN(pipeline_), filter_);
-    gst_object_unref(pipeline_);
-  }
-  GstElement* Add(const char* factory) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    gst_bin_add(GST_BIN(pipeline_), element);
-    return element;
-  }
-  bool Play() {
-    return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-  }
-  GstState State() {
-    GstState state = GST_STATE_VOID_PENDING;
-    gst_element_get_state(pipeline_, &state, nullptr, 0);
-    return state;
-  }
-  GstElement* filter() const { return filter_; }
-
- private:
-  GstElement* pipeline_;
-  GstElement* filter_;  // borrowed from the filter
-};
-
 // appsrc -> sender: frames pushed by the test as an encoder would hand them over.
 struct SendSide {
   ComPtr<NetworkSender> filter = MakeComObject<NetworkSender>();
-  Pipeline pipeline{filter.Get()};
+  FilterPipeline pipeline{filter.Get()};
   GstElement* source = nullptr;
   int pushed = 0;
 
@@ -224,7 +144,7 @@ struct SendSide {
 // receiver -> appsink: what the receiver hands downstream.
 struct ReceiveSide {
   ComPtr<NetworkReceiver> filter = MakeComObject<NetworkReceiver>();
-  Pipeline pipeline{filter.Get()};
+  FilterPipeline pipeline{filter.Get()};
   GstElement* sink = nullptr;
 
   ReceiveSide() {
@@ -294,7 +214,7 @@ class NetworkStream : public ::testing::Test {
 
 TEST_F(NetworkStream, SenderPutsFramesOnTheGroupAsRtp) {
   GroupSocket listener(kPort);
-  ASSERT_TRUE(listener.ok());
+  ASSERT_TRUE(listener.Ready());
   {
     SendSide sender;
     sender.SetEndpoint(kPort);
@@ -302,7 +222,7 @@ TEST_F(NetworkStream, SenderPutsFramesOnTheGroupAsRtp) {
     const int count = 2 * kKeyframeInterval;
     ASSERT_TRUE(sender.Send(0, count));
 
-    const std::vector<Bytes> datagrams = listener.Drain();
+    const std::vector<Bytes> datagrams = listener.Take();
     std::vector<Bytes> frames(1);
     std::vector<std::uint32_t> stamps;
     std::optional<std::uint16_t> last_sequence;
@@ -384,7 +304,7 @@ TEST_F(NetworkStream, ReceiverOutputsTheFramesSent) {
 TEST_F(NetworkStream, EndpointChangeMovesTheStreamWithoutStopping) {
   GroupSocket old_port(kPort);
   GroupSocket new_port(kOtherPort);
-  ASSERT_TRUE(old_port.ok() && new_port.ok());
+  ASSERT_TRUE(old_port.Ready() && new_port.Ready());
   ReceiveSide receiver;
   ASSERT_TRUE(receiver.pipeline.Play());
   ASSERT_TRUE(receiver.Listen(kPort));
@@ -394,16 +314,16 @@ TEST_F(NetworkStream, EndpointChangeMovesTheStreamWithoutStopping) {
 
   ASSERT_TRUE(sender.Send(0, kKeyframeInterval));
   const std::size_t sent_before = sender.Statistics().packets;
-  EXPECT_EQ(old_port.Drain().size(), sent_before);
-  EXPECT_TRUE(new_port.Drain().empty());
+  EXPECT_EQ(old_port.Take().size(), sent_before);
+  EXPECT_TRUE(new_port.Take().empty());
   ASSERT_EQ(receiver.Take(kKeyframeInterval).size(), std::size_t(kKeyframeInterval));
 
   // Both move while they run.
   ASSERT_TRUE(receiver.Listen(kOtherPort));
   sender.SetEndpoint(kOtherPort);
   ASSERT_TRUE(sender.Send(kKeyframeInterval, 2 * kKeyframeInterval));
-  EXPECT_TRUE(old_port.Drain().empty()) << "the old port gets nothing more";
-  EXPECT_EQ(new_port.Drain().size(), sender.Statistics().packets - sent_before);
+  EXPECT_TRUE(old_port.Take().empty()) << "the old port gets nothing more";
+  EXPECT_EQ(new_port.Take().size(), sender.Statistics().packets - sent_before);
 
   const auto samples = receiver.Take(kKeyframeInterval);
   ASSERT_EQ(samples.size(), std::size_t(kKeyframeInterval));
@@ -449,7 +369,7 @@ TEST_F(NetworkStream, ForeignDatagramsAreDroppedAndCounted) {
       Bytes(6000, 0x80),  // larger than any packet of ours
   };
   GroupSocket intruder(kOtherPort);
-  for (const Bytes& datagram : foreign) ASSERT_TRUE(intruder.SendTo(kPort, datagram));
+  for (const Bytes& datagram : foreign) ASSERT_TRUE(intruder.Send(datagram, kPort));
   ASSERT_TRUE(WaitUntil([&] { return receiver.Statistics().foreign_dropped == foreign.size(); }))
       << receiver.Statistics().foreign_dropped;
   EXPECT_EQ(receiver.Statistics().packets, packets);

@@ -5,32 +5,29 @@
 // and a decoder that cannot take the stream. Pictures are read from a grab of
 // the main window over the video area, as a user would see them.
 #include <gst/gst.h>
-#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QImage>
 #include <QWidget>
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Unit1.h"
 #include "filters/filter_classes.h"
-#include "filters/frame_stamp.h"
 #include "filters/video_renderer.h"
 #include "filters/video_widget.h"
 #include "media/graph_enumeration.h"
 #include "net/endpoint.h"
 #include "platform/com/com.h"
 #include "platform/dshow/gst_ref.h"
+#include "support/media_window_test.h"
+#include "support/stamp_probe.h"
 #include "support/test_layout.h"
 #include "support/test_world.h"
 
@@ -49,19 +46,8 @@ long ElapsedMs(Clock::time_point from, Clock::time_point to) {
   return static_cast<long>(std::chrono::duration_cast<milliseconds>(to - from).count());
 }
 
-// Runs the window's loop until `done` holds or `deadline_after` has passed.
-bool RunUntil(const std::function<bool()>& done, milliseconds deadline_after) {
-  const auto deadline = Clock::now() + deadline_after;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return true;
-}
-
 void RunFor(milliseconds duration) {
-  RunUntil([] { return false; }, duration);
+  RunLoopUntil([] { return false; }, duration);
 }
 
 // A stock GStreamer pipeline that sends RTP MPEG-4 (RFC 3016) with its
@@ -106,22 +92,7 @@ class StockSender {
  private:
   static GstPadProbeReturn Stamp(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* self = static_cast<StockSender*>(data);
-    GstCapsRef caps = GstCapsRef::Adopt(gst_pad_get_current_caps(pad));
-    GstVideoInfo video;
-    if (!caps || !gst_video_info_from_caps(&video, caps.get())) return GST_PAD_PROBE_OK;
-    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &video, buffer, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
-    const auto number = static_cast<std::uint16_t>(30000 + self->next_++);
-    const int width = GST_VIDEO_INFO_WIDTH(&video);
-    const int height = GST_VIDEO_INFO_HEIGHT(&video);
-    frame_stamp::StampLuma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                           GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), width, height, number);
-    frame_stamp::StampChroma(static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 1)),
-                             static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 2)),
-                             GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 1), width, height);
-    gst_video_frame_unmap(&frame);
+    StampProbedFrame(pad, info, [self] { return static_cast<std::uint16_t>(30000 + self->next_++); });
     return GST_PAD_PROBE_OK;
   }
 
@@ -129,43 +100,14 @@ class StockSender {
   std::atomic<std::uint32_t> next_{0};
 };
 
-class ReceiveMediaTest : public testing::Test {
+class ReceiveMediaTest : public MediaWindowTest {
  protected:
-  void SetUp() override {
-    TestApplication();
-    CoInitialize(nullptr);
-    RegisterPresenterLinkClasses();
-    live_at_start_ = ComLiveObjectCount();
-  }
-  void TearDown() override {
-    form_.reset();
-    QCoreApplication::processEvents();
-    CoUninitialize();
-  }
-
-  void Open(const std::string& layout = TestPatternLayout()) {
-    form_ = TForm1::Create(layout);
-    ASSERT_NE(form_, nullptr);
-    form_->Show();
-  }
-
-  // The frame number stamped into the picture that the main window shows over
-  // its video area, if any.
-  std::optional<std::uint16_t> ShownFrame() const {
-    auto* window = reinterpret_cast<QWidget*>(form_->Handle());
-    const QImage shot =
-        window->grab(QRect(208, 128, 160, 120)).toImage().convertToFormat(QImage::Format_RGB32);
-    if (shot.width() != 160 || shot.height() != 120) return std::nullopt;
-    return frame_stamp::ReadRgb32(shot.constBits(), static_cast<int>(shot.bytesPerLine()),
-                                  shot.width(), shot.height());
-  }
-
   // Runs the loop until `count` distinct stamped frames have been seen in the
   // video area; the time the first of them was seen, or none.
   std::optional<Clock::time_point> WaitForMovingPicture(std::size_t count = 3) {
     std::set<std::uint16_t> frames;
     std::optional<Clock::time_point> first;
-    RunUntil(
+    RunLoopUntil(
         [&] {
           if (const auto frame = ShownFrame()) {
             if (!first) first = Clock::now();
@@ -203,9 +145,6 @@ class ReceiveMediaTest : public testing::Test {
     ASSERT_NE(dynamic_cast<VideoWidget*>(picture), nullptr);
     EXPECT_EQ(static_cast<VideoWidget*>(picture)->Drain(), control);
   }
-
-  long live_at_start_ = 0;
-  std::unique_ptr<TForm1> form_;
 };
 
 TEST_F(ReceiveMediaTest, ReceiveLongBeforeSendShowsThePictureWithinASecondOfSend) {
@@ -220,7 +159,7 @@ TEST_F(ReceiveMediaTest, ReceiveLongBeforeSendShowsThePictureWithinASecondOfSend
 
   // Nothing is on the group yet: the video area stays without a picture.
   bool shown_early = false;
-  RunUntil([&] { return (shown_early = ShownFrame().has_value()); }, milliseconds(1500));
+  RunLoopUntil([&] { return (shown_early = ShownFrame().has_value()); }, milliseconds(1500));
   EXPECT_FALSE(shown_early);
 
   const auto sent = Clock::now();
@@ -296,7 +235,7 @@ TEST_F(ReceiveMediaTest, ReceiveGraphEventsNeverReachTheLog) {
   ASSERT_TRUE(WaitForMovingPicture(2).has_value());
   // A new picture size makes the renderer raise an event in the receive graph.
   sender.Resize("width=640,height=480");
-  RunUntil([&] { return !sizes.empty(); }, kDeadline);
+  RunLoopUntil([&] { return !sizes.empty(); }, kDeadline);
   sender.Stop();
   ASSERT_FALSE(sizes.empty()) << "the receive graph raised no event";
   EXPECT_EQ(sizes.front(), (480 << 16) | 640);

@@ -6,19 +6,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QWidget>
 
 #include <chrono>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "filters/filter_classes.h"
@@ -30,36 +26,22 @@
 #include "platform/com/storage.h"
 #include "platform/dshow/graph.h"
 #include "platform/dshow/video_window.h"
+#include "support/display_names.h"
+#include "support/group_socket.h"
 #include "support/test_world.h"
 
 namespace {
 
 using frame_stamp::Clock;
 
-constexpr char16_t kTestPatternCamera[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{B7E3A1C4-6F2D-4E8A-9C51-0D3F7A2E6B94}";
-constexpr char16_t kEncoder[] = u"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\xvid";
-constexpr char16_t kSender[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{CE3B76CB-9540-48FA-9974-69A625D478E3}";
-constexpr char16_t kReceiver[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{319F0815-ACEF-45FE-B497-A2E5D90A69D7}";
-constexpr char16_t kDecoder[] =
-    u"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{64697678-0000-0010-8000-00AA00389B71}";
+using display_names::kDecoder;
+using display_names::kEncoder;
+using display_names::kReceiver;
+using display_names::kSender;
+using display_names::kTestPatternCamera;
 
 // The video area of the main window.
 constexpr LONG kLeft = 208, kTop = 128, kWidth = 160, kHeight = 120;
-
-// Runs the window's loop until `done` holds. The deadline only keeps a broken
-// build from hanging the run.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds deadline_after) {
-  const auto deadline = Clock::now() + deadline_after;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 ComPtr<IBaseFilter> Bind(std::u16string_view display_name) {
   // Through the stored record, as a filter slot does.
@@ -204,7 +186,7 @@ TEST_F(RoundTripTest, CameraToRenderer_PatternShownAndFrameNumbersIncrease) {
   ASSERT_NO_FATAL_FAILURE(StartSending());
   ASSERT_NO_FATAL_FAILURE(StartReceiving());
 
-  ASSERT_TRUE(WaitUntil([&] { return painted_.size() >= 30; }, std::chrono::seconds(20)))
+  ASSERT_TRUE(RunLoopUntil([&] { return painted_.size() >= 30; }, std::chrono::seconds(20)))
       << painted_.size() << " stamped frames painted";
 
   // In the owner's video area, at the stored place and size.
@@ -240,10 +222,10 @@ TEST_F(RoundTripTest, ReceiverJoinsLate_FirstPictureIsFromWithinASecondOfJoining
   ASSERT_NO_FATAL_FAILURE(StartSending());
   // Let the stream run past its first keyframe, so the receiver joins between two.
   const auto mid_gop = Clock::now() + std::chrono::milliseconds(1430);
-  WaitUntil([&] { return Clock::now() > mid_gop; }, std::chrono::seconds(5));
+  RunLoopUntil([&] { return Clock::now() > mid_gop; }, std::chrono::seconds(5));
   ASSERT_NO_FATAL_FAILURE(StartReceiving());
 
-  ASSERT_TRUE(WaitUntil([&] { return !painted_.empty(); }, std::chrono::seconds(20)))
+  ASSERT_TRUE(RunLoopUntil([&] { return !painted_.empty(); }, std::chrono::seconds(20)))
       << "nothing painted";
   // The first frame shown was captured no later than the next keyframe after
   // joining: a keyframe with its configuration comes at least once a second.
@@ -256,43 +238,8 @@ TEST_F(RoundTripTest, ReceiverJoinsLate_FirstPictureIsFromWithinASecondOfJoining
   EXPECT_TRUE(Picture()->isVisible());
 }
 
-// A plain socket in the group sees what any RTP receiver would.
-class GroupListener {
- public:
-  GroupListener() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(net::kPort);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-    ip_mreq join{};
-    join.imr_multiaddr.s_addr = inet_addr(net::kGroupAddress);
-    join.imr_interface.s_addr = htonl(INADDR_ANY);
-    bound_ = bound_ && ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
-    timeval wait{0, 200'000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  }
-  ~GroupListener() { ::close(fd_); }
-  bool Ready() const { return bound_; }
-
-  // One datagram, or empty after a short wait.
-  std::vector<std::uint8_t> Receive() {
-    std::vector<std::uint8_t> datagram(65536);
-    const ssize_t n = ::recv(fd_, datagram.data(), datagram.size(), 0);
-    datagram.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return datagram;
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-};
-
 TEST_F(RoundTripTest, SentStream_RtpTimestampsAdvance3000PerFrameAt30Fps) {
-  GroupListener listener;
+  GroupSocket listener;
   ASSERT_TRUE(listener.Ready());
   ASSERT_NO_FATAL_FAILURE(StartSending());
 
@@ -300,7 +247,7 @@ TEST_F(RoundTripTest, SentStream_RtpTimestampsAdvance3000PerFrameAt30Fps) {
   std::vector<std::uint32_t> frame_times;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (frame_times.size() < 40 && Clock::now() < deadline) {
-    const auto datagram = listener.Receive();
+    const auto datagram = listener.Receive(std::chrono::milliseconds(200));
     if (datagram.size() < 12 || (datagram[0] >> 6) != 2) continue;
     EXPECT_EQ(datagram[1] & 0x7F, 96) << "payload type";
     const bool marker = (datagram[1] & 0x80) != 0;

@@ -1,31 +1,23 @@
 // The window with real media, inside the private network namespace: the stored
 // layout with the test pattern camera in place of the USB camera, the endpoint
 // buttons, Send and Receive as a user presses them, and the close.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QImage>
-#include <QWidget>
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "Unit1.h"
 #include "filters/filter_classes.h"
-#include "filters/frame_stamp.h"
 #include "net/endpoint.h"
 #include "platform/com/com.h"
 #include "platform/com/storage.h"
+#include "support/group_socket.h"
+#include "support/media_window_test.h"
 #include "support/test_layout.h"
 #include "support/test_world.h"
 
@@ -33,92 +25,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs the window's loop until `done` holds; the deadline only keeps a broken
-// build from hanging the run.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline_after) {
-  const auto deadline = Clock::now() + deadline_after;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// A plain socket in the group, as any receiver on the network would be.
-class GroupSocket {
- public:
-  GroupSocket() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(net::kPort);
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    ready_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
-    ip_mreq join{};
-    join.imr_multiaddr.s_addr = inet_addr(net::kGroupAddress);
-    join.imr_interface.s_addr = htonl(INADDR_ANY);
-    ready_ = ready_ && ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
-  }
-  ~GroupSocket() { ::close(fd_); }
-  bool Ready() const { return ready_; }
-
-  // Every datagram waiting now.
-  std::vector<std::vector<std::uint8_t>> Take() {
-    std::vector<std::vector<std::uint8_t>> datagrams;
-    for (;;) {
-      std::vector<std::uint8_t> datagram(65536);
-      const ssize_t n = ::recv(fd_, datagram.data(), datagram.size(), 0);
-      if (n <= 0) return datagrams;
-      datagram.resize(static_cast<std::size_t>(n));
-      datagrams.push_back(std::move(datagram));
-    }
-  }
-
- private:
-  int fd_ = -1;
-  bool ready_ = false;
-};
-
 bool PublishedGraphExists(const std::string& entry_name) {
   return std::filesystem::exists(PublishedGraphsDirectory() / (entry_name + ".dot"));
 }
 
-class Form1MediaTest : public testing::Test {
- protected:
-  void SetUp() override {
-    TestApplication();
-    CoInitialize(nullptr);
-    RegisterPresenterLinkClasses();
-    live_at_start_ = ComLiveObjectCount();
-  }
-  void TearDown() override {
-    form_.reset();
-    QCoreApplication::processEvents();
-    CoUninitialize();
-  }
-
-  void Open() {
-    form_ = TForm1::Create(TestPatternLayout());
-    ASSERT_NE(form_, nullptr);
-    form_->Show();
-  }
-
-  // The frame number stamped into the picture in the video area of the window, if any.
-  std::optional<std::uint16_t> ShownFrame() const {
-    auto* window = reinterpret_cast<QWidget*>(form_->Handle());
-    const QImage shot =
-        window->grab(QRect(208, 128, 160, 120)).toImage().convertToFormat(QImage::Format_RGB32);
-    if (shot.width() != 160 || shot.height() != 120) return std::nullopt;
-    return frame_stamp::ReadRgb32(shot.constBits(), static_cast<int>(shot.bytesPerLine()),
-                                  shot.width(), shot.height());
-  }
-
-  long live_at_start_ = 0;
-  std::unique_ptr<TForm1> form_;
-};
+class Form1MediaTest : public MediaWindowTest {};
 
 TEST_F(Form1MediaTest, EndpointThenSendPutsRtpOnTheGroupAndCloseReleasesAll) {
   GroupSocket group;
@@ -134,7 +45,7 @@ TEST_F(Form1MediaTest, EndpointThenSendPutsRtpOnTheGroupAndCloseReleasesAll) {
   ASSERT_EQ(errors.Text(), "");
 
   std::vector<std::vector<std::uint8_t>> rtp;
-  WaitUntil(
+  RunLoopUntil(
       [&] {
         for (auto& datagram : group.Take()) {
           if (datagram.size() >= 12 && (datagram[0] >> 6) == 2) rtp.push_back(std::move(datagram));
@@ -173,7 +84,7 @@ TEST_F(Form1MediaTest, ReceiveThenSendShowsTheMovingPatternInTheVideoArea) {
 
   std::set<std::uint16_t> frames;
   Clock::time_point moving{};
-  WaitUntil(
+  RunLoopUntil(
       [&] {
         if (const auto frame = ShownFrame()) frames.insert(*frame);
         if (frames.size() >= 2 && moving == Clock::time_point{}) moving = Clock::now();

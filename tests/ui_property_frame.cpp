@@ -9,16 +9,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTimer>
 #include <QWidget>
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/com/com.h"
+#include "property_page_testing.h"
 
 // The modal property frame over fake pages registered in the class registry:
 // each page records what the frame asks of it in one journal line.
@@ -105,26 +104,6 @@ struct Seen {
   QString title;
   std::vector<QString> tabs;
   bool modal = false;
-};
-
-// While it lives, runs `step` once the frame is up, inside its loop; the step
-// closes the frame.
-class WhenModal {
- public:
-  explicit WhenModal(std::function<void(QDialog*)> step) : step_(std::move(step)) {
-    timer_.setInterval(0);
-    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
-      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      timer_.stop();
-      step_(dialog);
-    });
-    timer_.start();
-  }
-
- private:
-  std::function<void(QDialog*)> step_;
-  QTimer timer_;
 };
 
 Seen Look(QDialog* dialog) {

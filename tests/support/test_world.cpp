@@ -1,5 +1,9 @@
 #include "support/test_world.h"
 
+#include <QCoreApplication>
+
+#include <thread>
+
 #include "media/register_components.h"
 #include "platform/com/com.h"
 #include "platform/dshow/video_window.h"
@@ -47,6 +51,16 @@ void InstallFakeWorld() {
 }
 
 void ProcessMessages() { TestApplication().ProcessMessages(); }
+
+bool RunLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline_after) {
+  const auto deadline = std::chrono::steady_clock::now() + deadline_after;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 ReportedErrors::ReportedErrors() {
   TestApplication().SetErrorPresenterForTesting(

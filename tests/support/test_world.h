@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,12 @@ void InstallFakeWorld();
 
 // Dispatches what is queued for the window's thread (posted graph notifications).
 void ProcessMessages();
+
+// Runs the window's loop (or an open dialog's, when called inside it) until
+// `done` holds; false when `deadline_after` passed first. The deadline only
+// keeps a broken build from hanging the run.
+bool RunLoopUntil(const std::function<bool()>& done,
+                  std::chrono::milliseconds deadline_after = std::chrono::seconds(15));
 
 // Collects the errors the application reports ("EIntfCastError: Interface not
 // supported") while it lives.
