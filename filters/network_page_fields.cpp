@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,11 +15,71 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
+#include <optional>
+
+#include "filters/network_interface.h"
 #include "filters/property_page_base.h"
 #include "filters/udp_socket.h"
+#include "platform/com/com.h"
 
 namespace {
+
 constexpr int kRefreshMs = 1000;
+
+struct RoutedInterface {
+  QString name;  // empty when no interface has the address
+  QString address;
+};
+
+// The interface the routing table picks for `address` (network byte order),
+// found without sending anything.
+std::optional<RoutedInterface> Routed(std::uint32_t address) {
+  if (address == 0) return std::nullopt;
+  // Connecting a datagram socket only looks the route up; nothing is sent.
+  const UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) return std::nullopt;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(9);
+  to.sin_addr.s_addr = address;
+  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    return std::nullopt;
+  }
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return std::nullopt;
+  }
+  char dotted[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &local.sin_addr, dotted, sizeof dotted);
+
+  RoutedInterface routed{QString(), QString::fromLatin1(dotted)};
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) == 0) {
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+      if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+      if (in->sin_addr.s_addr == local.sin_addr.s_addr) {
+        routed.name = QString::fromLocal8Bit(entry->ifa_name);
+        break;
+      }
+    }
+    freeifaddrs(list);
+  }
+  return routed;
+}
+
+QString RoutedChoiceText(std::uint32_t address) {
+  if (address == 0) return QStringLiteral("Chosen by the routing table (no endpoint yet)");
+  const std::optional<RoutedInterface> routed = Routed(address);
+  if (!routed) return QStringLiteral("Chosen by the routing table (no route to the group)");
+  return routed->name.isEmpty()
+             ? QStringLiteral("Chosen by the routing table (now %1)").arg(routed->address)
+             : QStringLiteral("Chosen by the routing table (now %1, %2)")
+                   .arg(routed->name, routed->address);
+}
+
 }  // namespace
 
 EndpointFields AddEndpointFields(QFormLayout* form, QWidget* parent, std::uint32_t address,
@@ -57,36 +119,63 @@ HRESULT ReadEndpoint(const EndpointFields& fields, std::uint32_t* address, std::
 }
 
 QString RoutedInterfaceText(std::uint32_t address) {
-  if (address == 0) return {};
-  // Connecting a datagram socket only looks the route up; nothing is sent.
-  const UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd) return {};
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(9);
-  to.sin_addr.s_addr = address;
-  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return {};
-  sockaddr_in local{};
-  socklen_t length = sizeof local;
-  if (getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) return {};
-  char dotted[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &local.sin_addr, dotted, sizeof dotted);
+  const std::optional<RoutedInterface> routed = Routed(address);
+  if (!routed) return {};
+  return routed->name.isEmpty() ? routed->address
+                                : QStringLiteral("%1 (%2)").arg(routed->name, routed->address);
+}
 
-  QString name;
+std::vector<GroupInterface> GroupInterfaces() {
+  std::vector<GroupInterface> found;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) == 0) {
-    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-      if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-      if (in->sin_addr.s_addr == local.sin_addr.s_addr) {
-        name = QString::fromLocal8Bit(entry->ifa_name);
-        break;
-      }
+  if (getifaddrs(&list) != 0) return found;
+  for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if ((entry->ifa_flags & (IFF_MULTICAST | IFF_LOOPBACK)) == 0) continue;
+    const QString name = QString::fromLocal8Bit(entry->ifa_name);
+    // One entry an interface, with its first address.
+    if (std::ranges::any_of(found, [&](const GroupInterface& i) { return i.name == name; })) {
+      continue;
     }
-    freeifaddrs(list);
+    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    found.push_back(
+        {name, QString::fromStdString(UdpEndpoint{in->sin_addr.s_addr, 0}.AddressText())});
   }
-  const QString where = QString::fromLatin1(dotted);
-  return name.isEmpty() ? where : QStringLiteral("%1 (%2)").arg(name, where);
+  freeifaddrs(list);
+  return found;
+}
+
+QComboBox* AddInterfaceField(QFormLayout* form, QWidget* parent, const QString& label,
+                             std::uint32_t address, const QString& current) {
+  auto* choice = new QComboBox(parent);
+  choice->setObjectName(QStringLiteral("interface"));
+  choice->addItem(RoutedChoiceText(address), QString());
+  for (const GroupInterface& i : GroupInterfaces()) {
+    choice->addItem(QStringLiteral("%1 (%2)").arg(i.name, i.address), i.name);
+  }
+  if (!current.isEmpty() && choice->findData(current) < 0) choice->addItem(current, current);
+  choice->setCurrentIndex(std::max(choice->findData(current), 0));
+  form->addRow(label, choice);
+  return choice;
+}
+
+void ShowRoutedChoice(QComboBox* choice, std::uint32_t address) {
+  choice->setItemText(0, RoutedChoiceText(address));
+}
+
+QString ChosenInterface(const QComboBox* choice) { return choice->currentData().toString(); }
+
+QString InterfaceOf(INetworkInterface* filter) {
+  char* name = nullptr;
+  QString text;
+  if (filter && SUCCEEDED(filter->GetInterface(&name)) && name) text = QString::fromUtf8(name);
+  CoTaskMemFree(name);
+  return text;
+}
+
+HRESULT ApplyInterface(const QComboBox* choice, INetworkInterface* filter) {
+  if (!filter) return E_UNEXPECTED;
+  return filter->SetInterface(ChosenInterface(choice).toUtf8().constData());
 }
 
 StatisticsBox::StatisticsBox(QWidget* page)

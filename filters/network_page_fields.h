@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/com/hresult.h"
 
+struct INetworkInterface;
+class QComboBox;
 class QFormLayout;
 class QGroupBox;
 class QLabel;
@@ -16,7 +19,7 @@ class QSpinBox;
 class QWidget;
 
 // What the network sender's and receiver's pages share: the endpoint editors and
-// the interface the routing table picks for a group.
+// the choice of the interface for a group.
 
 struct EndpointFields {
   QLineEdit* group = nullptr;  // dotted IPv4; empty: no endpoint
@@ -37,6 +40,32 @@ HRESULT ReadEndpoint(const EndpointFields& fields, std::uint32_t* address, std::
 // "lo (127.0.0.1)": the interface the routing table picks for `address` (network
 // byte order), found without sending anything. Empty when there is no route.
 QString RoutedInterfaceText(std::uint32_t address);
+
+// An interface a group can be sent or joined on.
+struct GroupInterface {
+  QString name;     // "eth0"
+  QString address;  // its first IPv4 address, dotted
+};
+
+// The machine's interfaces that have an IPv4 address and carry multicast, and
+// loopback whether or not it is marked for multicast (programs on this machine
+// meet there), in the system's order.
+std::vector<GroupInterface> GroupInterfaces();
+
+// Adds a row `label` with a choice named "interface": first the interface the
+// routing table picks for `address` (its item's name is empty), then each of
+// GroupInterfaces(). `current` is selected (an interface not in the list, such as
+// one without IPv4, is added for it).
+QComboBox* AddInterfaceField(QFormLayout* form, QWidget* parent, const QString& label,
+                             std::uint32_t address, const QString& current);
+// Updates the first item for `address`, as the endpoint changes.
+void ShowRoutedChoice(QComboBox* choice, std::uint32_t address);
+// The selected interface's name as SetInterface takes it; empty: the routing table's.
+QString ChosenInterface(const QComboBox* choice);
+// The interface `filter` holds now; empty: the routing table's choice.
+QString InterfaceOf(INetworkInterface* filter);
+// Hands the chosen interface to `filter`.
+HRESULT ApplyInterface(const QComboBox* choice, INetworkInterface* filter);
 
 // The "Since the graph started" box of the statistics both pages show.
 class StatisticsBox {

@@ -113,6 +113,26 @@ HRESULT NetworkReceiver::SetEndpoint(std::uint32_t address, std::uint32_t port) 
   return S_OK;
 }
 
+HRESULT NetworkReceiver::SetInterface(const char* name) {
+  const std::string wanted = name ? name : "";
+  if (!wanted.empty() && InterfaceIndex(wanted) == 0) return E_INVALIDARG;
+  {
+    std::lock_guard lock(mutex_);
+    if (interface_ == wanted) return S_OK;
+    interface_ = wanted;
+    ++endpoint_generation_;
+  }
+  // The receive thread, if running, leaves and joins again there at once.
+  wake_.Signal();
+  return S_OK;
+}
+
+HRESULT NetworkReceiver::GetInterface(char** name) {
+  if (!name) return E_POINTER;
+  std::lock_guard lock(mutex_);
+  return HandOutInterfaceName(interface_, name);
+}
+
 HRESULT NetworkReceiver::GetStatistics(NetworkStatistics* statistics) {
   if (!statistics) return E_POINTER;
   std::lock_guard lock(mutex_);
@@ -206,6 +226,7 @@ void NetworkReceiver::ReceiveLoop() {
 
   for (;;) {
     std::optional<UdpEndpoint> wanted;
+    std::string interface;
     bool moved = false;
     {
       std::lock_guard lock(mutex_);
@@ -214,14 +235,22 @@ void NetworkReceiver::ReceiveLoop() {
       if (generation != endpoint_generation_) {
         generation = endpoint_generation_;
         wanted = endpoint_;
+        interface = interface_;
         moved = true;
       }
     }
     if (moved) {
       socket.reset();  // leaves the old group
       depacketizer.Reset();
-      if (wanted) {
-        socket.emplace(*wanted);
+      // Looked up again at each join: an interface may have come back with
+      // another index.
+      const unsigned interface_index = InterfaceIndex(interface);
+      if (wanted && !interface.empty() && interface_index == 0) {
+        GST_ELEMENT_WARNING(Element(), RESOURCE, OPEN_READ, ("Cannot receive from %s:%u",
+                            wanted->AddressText().c_str(), wanted->port),
+                            ("there is no interface %s any more", interface.c_str()));
+      } else if (wanted) {
+        socket.emplace(*wanted, UdpReceiveSocket::kDefaultBuffer, interface_index);
         if (!socket->ok()) {
           GST_ELEMENT_WARNING(Element(), RESOURCE, OPEN_READ, ("Cannot receive from %s:%u",
                               wanted->AddressText().c_str(), wanted->port),

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "filters/network_bin.h"
+#include "filters/network_interface.h"
 #include "filters/network_statistics.h"
 #include "filters/rtp_mp4v.h"
 #include "filters/udp_socket.h"
@@ -25,17 +27,18 @@
 //
 // A thread of its own receives from the graph's start to its stop: a socket
 // bound to the port on any address, in the group when the endpoint is one (on
-// the interface the routing table picks), with a receive buffer of about 2 MB
+// the interface named through INetworkInterface, or else the one the routing
+// table picks), with a receive buffer of about 2 MB
 // asked for (a warning and the statistics say where the kernel gives less).
 // Each frame goes downstream the moment its last packet arrives; there is no
 // jitter buffer unless SetParameter gives a reorder window. After joining and
 // after a loss nothing goes downstream until a keyframe with its config.
 // Datagrams that are not the stream are dropped and counted. A new endpoint
-// takes effect at once (the old group is left, the new one joined); without
-// one the filter runs and receives nothing. Neither stopping nor a new endpoint
-// waits on the network.
+// takes effect at once (the old group is left, the new one joined), and so does
+// a new interface; without an endpoint the filter runs and receives nothing.
+// Neither stopping nor a new endpoint waits on the network.
 class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics,
-                                          ISpecifyPropertyPages>,
+                                          INetworkInterface, ISpecifyPropertyPages>,
                         private NetworkBinListener {
  public:
   NetworkReceiver();
@@ -47,6 +50,9 @@ class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetwor
   HRESULT SetEndpoint(std::uint32_t address, std::uint32_t port) override;
   // INetworkStatistics
   HRESULT GetStatistics(NetworkStatistics* statistics) override;
+  // INetworkInterface: the interface IP_ADD_MEMBERSHIP names.
+  HRESULT SetInterface(const char* name) override;
+  HRESULT GetInterface(char** name) override;
   // ISpecifyPropertyPages: the network receiver page.
   HRESULT GetPages(CAUUID* pages) override;
 
@@ -80,6 +86,9 @@ class NetworkReceiver : public ComExtends<GstFilter, INetEndpointConfig, INetwor
   mutable std::mutex mutex_;
   // Guarded by mutex_.
   std::optional<UdpEndpoint> endpoint_;
+  std::string interface_;  // empty: the routing table's choice
+  // Counts changes of the endpoint or the interface: the receive thread joins
+  // afresh when it differs from the one it joined for.
   std::uint64_t endpoint_generation_ = 0;
   std::uint32_t parameter_ = 0;
   bool stop_requested_ = false;

@@ -1,5 +1,6 @@
 #include "filters/network_receiver_page.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,13 +13,6 @@ namespace {
 int ReorderWindowOf(std::uint32_t parameter) {
   return static_cast<int>((parameter & net_parameter::kReorderWindowMask) >>
                           net_parameter::kReorderWindowShift);
-}
-
-QString InterfaceText(std::uint32_t address) {
-  if (address == 0) return QStringLiteral("— (no endpoint)");
-  const QString routed = RoutedInterfaceText(address);
-  return routed.isEmpty() ? QStringLiteral("— (no route to the group)")
-                          : QStringLiteral("%1, as the routing table picks it").arg(routed);
 }
 
 QString ListeningText(const NetworkStatistics& s) {
@@ -43,6 +37,10 @@ HRESULT NetworkReceiverPage::Attach(IUnknown* object) {
   if (SUCCEEDED(status)) {
     status = object->QueryInterface(INetworkStatistics::iid, statistics_.ReleaseAndGetVoidAddress());
   }
+  if (SUCCEEDED(status)) {
+    status = object->QueryInterface(INetworkInterface::iid,
+                                    interface_config_.ReleaseAndGetVoidAddress());
+  }
   if (FAILED(status)) Detach();
   return status;
 }
@@ -50,6 +48,7 @@ HRESULT NetworkReceiverPage::Attach(IUnknown* object) {
 void NetworkReceiverPage::Detach() {
   config_ = nullptr;
   statistics_ = nullptr;
+  interface_config_ = nullptr;
 }
 
 NetworkStatistics NetworkReceiverPage::Statistics() const {
@@ -71,9 +70,8 @@ void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
   reorder_window_->setSpecialValueText(QStringLiteral("none: each frame goes on at once"));
   reorder_window_->setValue(ReorderWindowOf(now.parameter));
   form->addRow(QStringLiteral("Reorder window:"), reorder_window_);
-  interface_ = NewValueLabel("interface", endpoint_box);
-  interface_->setText(InterfaceText(now.address));
-  form->addRow(QStringLiteral("Joins on:"), interface_);
+  interface_ = AddInterfaceField(form, endpoint_box, QStringLiteral("Joins on:"), now.address,
+                                 InterfaceOf(interface_config_.Get()));
   listening_ = NewValueLabel("listening", endpoint_box);
   listening_->setWordWrap(true);
   form->addRow(QStringLiteral("Listening:"), listening_);
@@ -95,6 +93,7 @@ void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
 
   WatchEdits(endpoint_.group);
   WatchEdits(endpoint_.port);
+  WatchEdits(interface_);
   WatchEdits(reorder_window_);
 
   timer_ = StartRefreshing(page, [this] { Refresh(); });
@@ -125,6 +124,8 @@ HRESULT NetworkReceiverPage::ApplyChanges() {
   if (FAILED(status)) return status;
   status = config_->SetEndpoint(address, port);
   if (FAILED(status)) return status;
+  status = ApplyInterface(interface_, interface_config_.Get());
+  if (FAILED(status)) return status;
   // The sender's bits ride along unchanged.
   std::uint32_t parameter = Statistics().parameter & ~net_parameter::kReorderWindowMask;
   parameter |= (static_cast<std::uint32_t>(reorder_window_->value())
@@ -132,7 +133,7 @@ HRESULT NetworkReceiverPage::ApplyChanges() {
                net_parameter::kReorderWindowMask;
   status = config_->SetParameter(parameter);
   if (FAILED(status)) return status;
-  interface_->setText(InterfaceText(address));
+  ShowRoutedChoice(interface_, address);
   Refresh();
   return S_OK;
 }
@@ -141,7 +142,8 @@ void NetworkReceiverPage::Unbuild() {
   if (timer_) timer_->stop();
   endpoint_ = {};
   reorder_window_ = nullptr;
-  interface_ = listening_ = running_ = packets_ = lost_ = reordered_ = foreign_dropped_ = nullptr;
+  interface_ = nullptr;
+  listening_ = running_ = packets_ = lost_ = reordered_ = foreign_dropped_ = nullptr;
   bit_rate_ = frames_per_second_ = jitter_ = last_packet_ = skipped_ = nullptr;
   timer_ = nullptr;
 }

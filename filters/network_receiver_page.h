@@ -1,15 +1,18 @@
 #pragma once
 
+#include "filters/network_interface.h"
 #include "filters/network_page_fields.h"
 #include "filters/network_statistics.h"
 #include "filters/property_page_base.h"
 #include "net/net_endpoint_config.h"
 
+class QComboBox;
 class QTimer;
 
 // The network receiver's page: its endpoint (group and port, as SetEndpoint
 // takes them), the reorder window (SetParameter's bits 8-15), the interface it
-// joins the group on (the one the routing table picks), and its live statistics
+// joins the group on (INetworkInterface: the routing table's choice, or one of
+// the machine's), and its live statistics
 // since the graph started, read once a second.
 class NetworkReceiverPage : public PropertyPageBase {
  public:
@@ -29,11 +32,12 @@ class NetworkReceiverPage : public PropertyPageBase {
 
   ComPtr<INetEndpointConfig> config_;
   ComPtr<INetworkStatistics> statistics_;
+  ComPtr<INetworkInterface> interface_config_;
 
   // Owned by the page widget.
   EndpointFields endpoint_;
   QSpinBox* reorder_window_ = nullptr;
-  QLabel* interface_ = nullptr;
+  QComboBox* interface_ = nullptr;
   QLabel* listening_ = nullptr;
   QLabel* running_ = nullptr;
   QLabel* packets_ = nullptr;

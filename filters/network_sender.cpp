@@ -136,6 +136,28 @@ HRESULT NetworkSender::GetStatistics(NetworkStatistics* statistics) {
   return S_OK;
 }
 
+HRESULT NetworkSender::SetInterface(const char* name) {
+  const std::string wanted = name ? name : "";
+  const unsigned index = InterfaceIndex(wanted);
+  if (!wanted.empty() && index == 0) return E_INVALIDARG;
+  std::lock_guard lock(mutex_);
+  // The socket option is the kernel's to guard: the streaming thread's next
+  // datagram already goes out by it.
+  if (socket_.ok() && !socket_.SetMulticastInterface(index)) {
+    GST_WARNING("interface %s refused: %s", wanted.c_str(), std::strerror(socket_.last_error()));
+    return E_INVALIDARG;
+  }
+  if (wanted != interface_) GST_INFO("interface %s", wanted.empty() ? "(routed)" : wanted.c_str());
+  interface_ = wanted;
+  return S_OK;
+}
+
+HRESULT NetworkSender::GetInterface(char** name) {
+  if (!name) return E_POINTER;
+  std::lock_guard lock(mutex_);
+  return HandOutInterfaceName(interface_, name);
+}
+
 HRESULT NetworkSender::GetDescription(char** text) {
   if (!text) return E_POINTER;
   *text = nullptr;

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "filters/network_bin.h"
+#include "filters/network_interface.h"
 #include "filters/network_statistics.h"
 #include "filters/rtp_mp4v.h"
 #include "filters/sdp.h"
@@ -29,13 +31,16 @@
 // timestamp is the frame's capture time (its timestamp). The configuration
 // headers go in front of every keyframe that lacks them. Without an endpoint the
 // filter runs and sends nothing; a new endpoint takes effect with the next frame,
-// without a stop.
+// without a stop. Datagrams to a group leave by the interface named through
+// INetworkInterface, or by the one the routing table picks; a new choice takes
+// effect with the next datagram.
 //
 // While it has an endpoint and knows the stream's configuration, it publishes an
 // SDP description as RuntimeDirectory()/"<group>-<port>.sdp", removed when the
 // endpoint changes and when the filter goes.
 class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkStatistics,
-                                        IStreamDescription, ISpecifyPropertyPages>,
+                                        INetworkInterface, IStreamDescription,
+                                        ISpecifyPropertyPages>,
                       private NetworkBinListener {
  public:
   NetworkSender();
@@ -47,6 +52,9 @@ class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkS
   HRESULT SetEndpoint(std::uint32_t address, std::uint32_t port) override;
   // INetworkStatistics
   HRESULT GetStatistics(NetworkStatistics* statistics) override;
+  // INetworkInterface: IP_MULTICAST_IF on the filter's socket.
+  HRESULT SetInterface(const char* name) override;
+  HRESULT GetInterface(char** name) override;
   // IStreamDescription: the SDP text published now.
   HRESULT GetDescription(char** text) override;
   // ISpecifyPropertyPages: the network sender page.
@@ -85,6 +93,7 @@ class NetworkSender : public ComExtends<GstFilter, INetEndpointConfig, INetworkS
   // Guarded by mutex_.
   std::optional<UdpEndpoint> endpoint_;
   std::uint32_t parameter_ = 0;
+  std::string interface_;  // empty: the routing table's choice
   bool timeline_restart_ = false;
   std::vector<std::uint8_t> config_;  // as described
   PublishedFile description_;

@@ -1,6 +1,7 @@
 #include "filters/network_sender_page.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,13 +17,6 @@ int TtlOf(std::uint32_t parameter) {
   return ttl == 0 ? 1 : ttl;
 }
 
-QString InterfaceText(std::uint32_t address) {
-  if (address == 0) return QStringLiteral("— (no endpoint)");
-  const QString routed = RoutedInterfaceText(address);
-  return routed.isEmpty() ? QStringLiteral("— (no route to the group)")
-                          : QStringLiteral("%1, as the routing table picks it").arg(routed);
-}
-
 }  // namespace
 
 NetworkSenderPage::NetworkSenderPage() : PropertyPageBase(u"Network Sender") {}
@@ -31,6 +25,10 @@ HRESULT NetworkSenderPage::Attach(IUnknown* object) {
   HRESULT status = object->QueryInterface(INetEndpointConfig::iid, config_.ReleaseAndGetVoidAddress());
   if (SUCCEEDED(status)) {
     status = object->QueryInterface(INetworkStatistics::iid, statistics_.ReleaseAndGetVoidAddress());
+  }
+  if (SUCCEEDED(status)) {
+    status = object->QueryInterface(INetworkInterface::iid,
+                                    interface_config_.ReleaseAndGetVoidAddress());
   }
   if (FAILED(status)) {
     Detach();
@@ -43,6 +41,7 @@ HRESULT NetworkSenderPage::Attach(IUnknown* object) {
 void NetworkSenderPage::Detach() {
   config_ = nullptr;
   statistics_ = nullptr;
+  interface_config_ = nullptr;
   description_ = nullptr;
 }
 
@@ -68,9 +67,8 @@ void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
   loopback_->setObjectName(QStringLiteral("loopback"));
   loopback_->setChecked((now.parameter & net_parameter::kLoopbackOff) == 0);
   form->addRow(QString(), loopback_);
-  interface_ = NewValueLabel("interface", endpoint_box);
-  interface_->setText(InterfaceText(now.address));
-  form->addRow(QStringLiteral("Interface:"), interface_);
+  interface_ = AddInterfaceField(form, endpoint_box, QStringLiteral("Interface:"), now.address,
+                                 InterfaceOf(interface_config_.Get()));
   layout->addWidget(endpoint_box);
 
   auto* sdp_box = new QGroupBox(QStringLiteral("Session description it publishes (SDP)"), page);
@@ -97,6 +95,7 @@ void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
 
   WatchEdits(endpoint_.group);
   WatchEdits(endpoint_.port);
+  WatchEdits(interface_);
   WatchEdits(ttl_);
   WatchEdits(loopback_);
 
@@ -136,13 +135,15 @@ HRESULT NetworkSenderPage::ApplyChanges() {
   if (FAILED(status)) return status;
   status = config_->SetEndpoint(address, port);
   if (FAILED(status)) return status;
+  status = ApplyInterface(interface_, interface_config_.Get());
+  if (FAILED(status)) return status;
   // The receiver's bits ride along unchanged.
   std::uint32_t parameter = Statistics().parameter & ~(net_parameter::kTtlMask | net_parameter::kLoopbackOff);
   parameter |= static_cast<std::uint32_t>(ttl_->value()) & net_parameter::kTtlMask;
   if (!loopback_->isChecked()) parameter |= net_parameter::kLoopbackOff;
   status = config_->SetParameter(parameter);
   if (FAILED(status)) return status;
-  interface_->setText(InterfaceText(address));
+  ShowRoutedChoice(interface_, address);
   Refresh();
   return S_OK;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filters/network_interface.h"
 #include "filters/network_page_fields.h"
 #include "filters/network_statistics.h"
 #include "filters/property_page_base.h"
@@ -8,12 +9,13 @@
 
 class QCheckBox;
 class QPlainTextEdit;
+class QComboBox;
 class QTimer;
 
 // The network sender's page: its endpoint (group and port, as SetEndpoint takes
 // them), the multicast time-to-live and loopback (SetParameter's bits), the
-// interface the routing table picks for the group (the sender has no choice of
-// its own), the SDP it publishes, and its live statistics since the graph
+// interface it sends the group on (INetworkInterface: the routing table's
+// choice, or one of the machine's), the SDP it publishes, and its live statistics since the graph
 // started, read once a second.
 class NetworkSenderPage : public PropertyPageBase {
  public:
@@ -34,13 +36,14 @@ class NetworkSenderPage : public PropertyPageBase {
 
   ComPtr<INetEndpointConfig> config_;
   ComPtr<INetworkStatistics> statistics_;
+  ComPtr<INetworkInterface> interface_config_;
   ComPtr<IStreamDescription> description_;  // may be empty
 
   // Owned by the page widget.
   EndpointFields endpoint_;
   QSpinBox* ttl_ = nullptr;
   QCheckBox* loopback_ = nullptr;
-  QLabel* interface_ = nullptr;
+  QComboBox* interface_ = nullptr;
   QPlainTextEdit* sdp_ = nullptr;
   QLabel* running_ = nullptr;
   QLabel* packets_ = nullptr;

@@ -1,6 +1,7 @@
 #include "filters/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -39,6 +40,12 @@ void EndpointToArguments(const UdpEndpoint& endpoint, std::uint32_t* address,
   std::memcpy(port, &port_bytes, sizeof port_bytes);
 }
 
+unsigned InterfaceIndex(const std::string& name) {
+  // Longer names are no interface's; if_nametoindex would read them cut short.
+  if (name.empty() || name.size() >= IF_NAMESIZE) return 0;
+  return ::if_nametoindex(name.c_str());
+}
+
 void UniqueFd::Reset() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
@@ -54,6 +61,18 @@ bool UdpSender::SetMulticastOptions(int ttl, bool loopback) {
   const unsigned char loop_byte = loopback ? 1 : 0;
   if (::setsockopt(fd_.get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl_byte, sizeof ttl_byte) != 0 ||
       ::setsockopt(fd_.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop_byte, sizeof loop_byte) != 0) {
+    last_error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool UdpSender::SetMulticastInterface(unsigned interface_index) {
+  // By index: the interface needs no IPv4 address of its own for it. Index 0
+  // with no address hands the choice back to the routing table.
+  ip_mreqn request{};
+  request.imr_ifindex = static_cast<int>(interface_index);
+  if (::setsockopt(fd_.get(), IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof request) != 0) {
     last_error_ = errno;
     return false;
   }
@@ -117,8 +136,9 @@ std::string SystemError(const char* what) {
 
 }  // namespace
 
-UdpReceiveSocket::UdpReceiveSocket(const UdpEndpoint& endpoint, int requested_buffer)
-    : endpoint_(endpoint), requested_buffer_(requested_buffer) {
+UdpReceiveSocket::UdpReceiveSocket(const UdpEndpoint& endpoint, int requested_buffer,
+                                   unsigned interface_index)
+    : endpoint_(endpoint), interface_index_(interface_index), requested_buffer_(requested_buffer) {
   UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd) {
     error_ = SystemError("socket");
@@ -155,10 +175,11 @@ UdpReceiveSocket::UdpReceiveSocket(const UdpEndpoint& endpoint, int requested_bu
     return;
   }
   if (endpoint.IsMulticast()) {
-    // INADDR_ANY: the interface the routing table picks for the group.
-    ip_mreq membership{};
+    // Index 0 and INADDR_ANY: the interface the routing table picks for the group.
+    ip_mreqn membership{};
     membership.imr_multiaddr.s_addr = endpoint.address;
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    membership.imr_address.s_addr = htonl(INADDR_ANY);
+    membership.imr_ifindex = static_cast<int>(interface_index);
     if (::setsockopt(fd.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) !=
         0) {
       error_ = SystemError("IP_ADD_MEMBERSHIP");
@@ -173,9 +194,10 @@ UdpReceiveSocket::~UdpReceiveSocket() { Leave(); }
 
 void UdpReceiveSocket::Leave() {
   if (!joined_ || !fd_) return;
-  ip_mreq membership{};
+  ip_mreqn membership{};
   membership.imr_multiaddr.s_addr = endpoint_.address;
-  membership.imr_interface.s_addr = htonl(INADDR_ANY);
+  membership.imr_address.s_addr = htonl(INADDR_ANY);
+  membership.imr_ifindex = static_cast<int>(interface_index_);
   ::setsockopt(fd_.get(), IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof membership);
   joined_ = false;
 }

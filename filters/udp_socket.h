@@ -33,6 +33,10 @@ struct UdpEndpoint {
 UdpEndpoint EndpointFromArguments(std::uint32_t address, std::uint32_t port);
 void EndpointToArguments(const UdpEndpoint& endpoint, std::uint32_t* address, std::uint32_t* port);
 
+// The index of the network interface called `name` ("lo", "eth0"); 0 when the
+// machine has none by that name (or the name is empty).
+unsigned InterfaceIndex(const std::string& name);
+
 // Owns a file descriptor.
 class UniqueFd {
  public:
@@ -61,6 +65,9 @@ class UdpSender {
   bool ok() const { return static_cast<bool>(fd_); }
   // Multicast time-to-live and loopback; false with errno set when refused.
   bool SetMulticastOptions(int ttl, bool loopback);
+  // The interface datagrams to a group leave by; 0: the one the routing table
+  // picks. False with errno set when refused.
+  bool SetMulticastInterface(unsigned interface_index);
   // Sends every packet to `to` with as few system calls as it can, copying
   // nothing. Returns how many the system refused (they are not retried: a stream
   // goes on with its next packet).
@@ -75,14 +82,16 @@ class UdpSender {
 };
 
 // A non-blocking socket bound to a port on any address, in the group when the
-// endpoint is one.
+// endpoint is one: on the interface given by its index, or with 0 on the one the
+// routing table picks.
 class UdpReceiveSocket {
  public:
   static constexpr int kDefaultBuffer = 2 * 1024 * 1024;
 
   UdpReceiveSocket() = default;
   // Opens, binds and joins; error() says why not when !ok().
-  UdpReceiveSocket(const UdpEndpoint& endpoint, int requested_buffer = kDefaultBuffer);
+  UdpReceiveSocket(const UdpEndpoint& endpoint, int requested_buffer = kDefaultBuffer,
+                   unsigned interface_index = 0);
   UdpReceiveSocket(UdpReceiveSocket&&) = default;
   UdpReceiveSocket& operator=(UdpReceiveSocket&&) = default;
   ~UdpReceiveSocket();  // leaves the group
@@ -100,6 +109,7 @@ class UdpReceiveSocket {
 
   UniqueFd fd_;
   UdpEndpoint endpoint_;
+  unsigned interface_index_ = 0;
   bool joined_ = false;
   std::string error_;
   int requested_buffer_ = 0;

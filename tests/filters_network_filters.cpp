@@ -7,10 +7,12 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filter_pipeline.h"
 #include "filters/filter_classes.h"
+#include "filters/network_interface.h"
 #include "filters/network_receiver.h"
 #include "filters/network_sender.h"
 #include "filters/network_statistics.h"
@@ -163,6 +165,67 @@ TEST_F(NetworkFilters, KeepTheParameter) {
     EXPECT_EQ(config->SetParameter(value), S_OK);
     EXPECT_EQ(StatisticsOf(filter.Get()).parameter, value) << c.name;
   }
+}
+
+// What GetInterface hands out, and its answer.
+std::pair<HRESULT, std::string> InterfaceOf(INetworkInterface* filter) {
+  char* name = nullptr;
+  const HRESULT status = filter->GetInterface(&name);
+  std::string text = name ? name : "(null)";
+  CoTaskMemFree(name);
+  return {status, text};
+}
+
+TEST_F(NetworkFilters, TakeOnlyInterfacesTheMachineHas) {
+  struct Case {
+    const char* name;        // handed to SetInterface
+    HRESULT status;
+    const char* held;        // what GetInterface gives afterwards
+    HRESULT held_status;
+  } cases[] = {
+      {"lo", S_OK, "lo", S_OK},
+      {"no-such-if9", E_INVALIDARG, "lo", S_OK},         // unknown: nothing changes
+      {"lo-but-far-too-long", E_INVALIDARG, "lo", S_OK},  // longer than any name can be
+      {"", S_OK, "", S_FALSE},                            // the routing table chooses
+      {"lo", S_OK, "lo", S_OK},
+      {nullptr, S_OK, "", S_FALSE},
+      {"no-such-if9", E_INVALIDARG, "", S_FALSE},
+  };
+  for (const FilterClass& c : kClasses) {
+    ComPtr<IBaseFilter> filter = Create(c.clsid);
+    ComPtr<INetworkInterface> choice;
+    ASSERT_EQ(filter.As(&choice), S_OK) << c.name;
+    EXPECT_EQ(InterfaceOf(choice.Get()), std::make_pair(S_FALSE, std::string()))
+        << c.name << ": the routing table chooses until told otherwise";
+    EXPECT_EQ(choice->GetInterface(nullptr), E_POINTER);
+    for (const Case& k : cases) {
+      const std::string handed = k.name ? k.name : "(null)";
+      EXPECT_EQ(choice->SetInterface(k.name), k.status) << c.name << ": " << handed;
+      EXPECT_EQ(InterfaceOf(choice.Get()), std::make_pair(k.held_status, std::string(k.held)))
+          << c.name << ": after " << handed;
+    }
+  }
+}
+
+TEST_F(NetworkFilters, ReceiverTakesAnInterfaceWhileRunning) {
+  ComPtr<IBaseFilter> filter = Create(CLSID_NetworkReceiver);
+  ComPtr<INetworkInterface> choice;
+  ASSERT_EQ(filter.As(&choice), S_OK);
+  {
+    FilterPipeline pipeline(filter.Get());
+    GstElement* sink = pipeline.Add("fakesink");
+    g_object_set(sink, "async", FALSE, nullptr);
+    ASSERT_TRUE(gst_element_link(pipeline.filter(), sink));
+    ASSERT_TRUE(pipeline.PlayAndSettle());
+    // Without an endpoint nothing is joined; the choice waits for one.
+    EXPECT_EQ(choice->SetInterface("lo"), S_OK);
+    EXPECT_EQ(choice->SetInterface("no-such-if9"), E_INVALIDARG);
+    EXPECT_EQ(InterfaceOf(choice.Get()), std::make_pair(S_OK, std::string("lo")));
+    EXPECT_FALSE(StatisticsOf(filter.Get()).listening);
+    pipeline.Stop();
+  }
+  EXPECT_EQ(InterfaceOf(choice.Get()), std::make_pair(S_OK, std::string("lo")))
+      << "the choice outlives a stop";
 }
 
 TEST_F(NetworkFilters, OfferOnePinForTheStream) {

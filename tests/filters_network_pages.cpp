@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "filters/filter_classes.h"
+#include "filters/network_interface.h"
 #include "filters/network_receiver.h"
 #include "filters/network_sender.h"
 #include "filters/property_pages.h"
@@ -94,8 +96,9 @@ TEST_F(NetworkPagesTest, SenderPageShowsEndpointTimeToLiveLoopbackAndRoute) {
   EXPECT_EQ(page.Find<QSpinBox>("port")->value(), 9000);
   EXPECT_EQ(page.Find<QSpinBox>("ttl")->value(), 5);
   EXPECT_FALSE(page.Find<QCheckBox>("loopback")->isChecked());
-  EXPECT_EQ(page.Find<QLabel>("interface")->text(),
-            QStringLiteral("lo (127.0.0.1), as the routing table picks it"));
+  auto* choice = page.Find<QComboBox>("interface");
+  EXPECT_EQ(choice->currentIndex(), 0);
+  EXPECT_EQ(choice->itemText(0), QStringLiteral("Chosen by the routing table (now lo, 127.0.0.1)"));
   EXPECT_EQ(page.Find<QLabel>("packets")->text(), QStringLiteral("0"));
   EXPECT_TRUE(page.Find<QPlainTextEdit>("sdp")->isReadOnly());
   EXPECT_TRUE(page.Find<QPlainTextEdit>("sdp")->toPlainText().startsWith(QStringLiteral("Nothing is published")));
@@ -185,6 +188,76 @@ TEST_F(NetworkPagesTest, ReceiverPageShowsAndSetsTheReorderWindow) {
   // The sender's time-to-live bits ride along.
   EXPECT_EQ(StatisticsOf(static_cast<IBaseFilter*>(receiver_.Get())).parameter,
             4u | (40u << net_parameter::kReorderWindowShift));
+}
+
+std::string HeldInterface(INetworkInterface* filter) {
+  char* name = nullptr;
+  filter->GetInterface(&name);
+  std::string text = name ? name : "(null)";
+  CoTaskMemFree(name);
+  return text;
+}
+
+TEST_F(NetworkPagesTest, BothPagesOfferTheMachinesInterfacesAndHandTheChoiceOver) {
+  for (const auto& [filter, clsid] :
+       {std::pair<INetworkInterface*, CLSID>{sender_.Get(), CLSID_NetworkSenderPage},
+        std::pair<INetworkInterface*, CLSID>{receiver_.Get(), CLSID_NetworkReceiverPage}}) {
+    {
+      ActivePage page(clsid, filter);
+      auto* choice = page.Find<QComboBox>("interface");
+      ASSERT_TRUE(choice);
+      EXPECT_EQ(choice->itemText(0),
+                QStringLiteral("Chosen by the routing table (no endpoint yet)"));
+      EXPECT_EQ(choice->currentIndex(), 0) << "the routing table's choice until told otherwise";
+      const int loopback = choice->findData(QStringLiteral("lo"));
+      ASSERT_GT(loopback, 0) << "loopback is listed after the routing table's choice";
+      EXPECT_EQ(choice->itemText(loopback), QStringLiteral("lo (127.0.0.1)"));
+      for (const GroupInterface& i : GroupInterfaces()) {
+        EXPECT_GT(choice->findData(i.name), 0) << i.name.toStdString();
+      }
+
+      choice->setCurrentIndex(loopback);
+      ASSERT_TRUE(page.Dirty());
+      EXPECT_EQ(HeldInterface(filter), "") << "nothing changes before Apply";
+      ASSERT_EQ(page->Apply(), S_OK);
+      EXPECT_EQ(HeldInterface(filter), "lo");
+      EXPECT_FALSE(page.Dirty());
+    }
+    {
+      // Opened again, the page shows what the filter holds; the routing table's
+      // choice goes back the same way.
+      ActivePage page(clsid, filter);
+      auto* choice = page.Find<QComboBox>("interface");
+      ASSERT_TRUE(choice);
+      EXPECT_EQ(choice->currentData().toString(), QStringLiteral("lo"));
+      choice->setCurrentIndex(0);
+      ASSERT_EQ(page->Apply(), S_OK);
+      EXPECT_EQ(HeldInterface(filter), "");
+    }
+  }
+}
+
+TEST_F(NetworkPagesTest, RoutedChoiceFollowsTheAppliedEndpoint) {
+  ActivePage page(CLSID_NetworkReceiverPage, static_cast<IBaseFilter*>(receiver_.Get()));
+  auto* choice = page.Find<QComboBox>("interface");
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->itemText(0), QStringLiteral("Chosen by the routing table (no endpoint yet)"));
+  page.Find<QLineEdit>("group")->setText(QStringLiteral("127.0.0.1"));
+  page.Find<QSpinBox>("port")->setValue(9000);
+  ASSERT_EQ(page->Apply(), S_OK);
+  EXPECT_EQ(choice->itemText(0), QStringLiteral("Chosen by the routing table (now lo, 127.0.0.1)"));
+}
+
+TEST(GroupInterfaces, ListLoopbackOnceWithItsAddress) {
+  int loopbacks = 0;
+  for (const GroupInterface& i : GroupInterfaces()) {
+    EXPECT_FALSE(i.address.isEmpty()) << i.name.toStdString();
+    if (i.name == QStringLiteral("lo")) {
+      ++loopbacks;
+      EXPECT_EQ(i.address, QStringLiteral("127.0.0.1"));
+    }
+  }
+  EXPECT_EQ(loopbacks, 1);
 }
 
 TEST_F(NetworkPagesTest, PagesRefuseAFilterWithoutAnEndpoint) {

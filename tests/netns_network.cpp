@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "filter_pipeline.h"
+#include "filters/network_interface.h"
 #include "filters/network_receiver.h"
 #include "filters/network_sender.h"
 #include "filters/network_statistics.h"
@@ -334,6 +335,43 @@ TEST_F(NetworkStream, EndpointChangeMovesTheStreamWithoutStopping) {
   EXPECT_EQ(sender.pipeline.State(), GST_STATE_PLAYING);
   EXPECT_EQ(receiver.pipeline.State(), GST_STATE_PLAYING);
   EXPECT_EQ(receiver.Statistics().port, kOtherPort);
+}
+
+TEST_F(NetworkStream, StreamArrivesWhenBothNameLoopbackAndFollowsANewChoice) {
+  ReceiveSide receiver;
+  ASSERT_EQ(receiver.filter->SetInterface("lo"), S_OK);
+  ASSERT_TRUE(receiver.pipeline.Play());
+  ASSERT_TRUE(receiver.Listen(kPort));
+  SendSide sender;
+  ASSERT_EQ(sender.filter->SetInterface("lo"), S_OK);
+  sender.SetEndpoint(kPort);
+  ASSERT_TRUE(sender.pipeline.Play());
+
+  ASSERT_TRUE(sender.Send(0, kKeyframeInterval));
+  auto samples = receiver.Take(kKeyframeInterval);
+  ASSERT_EQ(samples.size(), std::size_t(kKeyframeInterval));
+  for (int i = 0; i < kKeyframeInterval; ++i) {
+    EXPECT_EQ(BytesOf(samples[static_cast<std::size_t>(i)].get()),
+              Frames()[static_cast<std::size_t>(i)].data)
+        << "frame " << i;
+  }
+
+  // Back to the routing table's choice while both run: the receiver leaves and
+  // joins again at once, the sender's next datagram goes out by the route.
+  ASSERT_EQ(receiver.filter->SetInterface(""), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return receiver.Statistics().listening; }));
+  ASSERT_EQ(sender.filter->SetInterface(""), S_OK);
+  ASSERT_TRUE(sender.Send(kKeyframeInterval, 2 * kKeyframeInterval));
+  samples = receiver.Take(kKeyframeInterval);
+  ASSERT_EQ(samples.size(), std::size_t(kKeyframeInterval));
+  for (int i = 0; i < kKeyframeInterval; ++i) {
+    EXPECT_EQ(BytesOf(samples[static_cast<std::size_t>(i)].get()),
+              Frames()[static_cast<std::size_t>(kKeyframeInterval + i)].data)
+        << "frame " << kKeyframeInterval + i;
+  }
+  EXPECT_EQ(sender.Statistics().send_errors, 0u);
+  EXPECT_EQ(receiver.Statistics().lost, 0u);
+  EXPECT_EQ(receiver.pipeline.State(), GST_STATE_PLAYING);
 }
 
 TEST_F(NetworkStream, ForeignDatagramsAreDroppedAndCounted) {
