@@ -195,3 +195,39 @@ QTimer* StartRefreshing(QWidget* page, std::function<void()> refresh) {
   refresh();
   return timer;
 }
+
+HRESULT NetworkFilterLink::Attach(IUnknown* object) {
+  HRESULT status = object->QueryInterface(INetEndpointConfig::iid, config.ReleaseAndGetVoidAddress());
+  if (SUCCEEDED(status)) {
+    status = object->QueryInterface(INetworkStatistics::iid, statistics.ReleaseAndGetVoidAddress());
+  }
+  if (SUCCEEDED(status)) {
+    status = object->QueryInterface(INetworkInterface::iid, interface_choice.ReleaseAndGetVoidAddress());
+  }
+  if (FAILED(status)) Reset();
+  return status;
+}
+
+void NetworkFilterLink::Reset() {
+  config = nullptr;
+  statistics = nullptr;
+  interface_choice = nullptr;
+}
+
+NetworkStatistics NetworkFilterLink::Statistics() const {
+  NetworkStatistics s;
+  if (statistics) statistics->GetStatistics(&s);
+  return s;
+}
+
+HRESULT NetworkFilterLink::ApplyEndpointAndInterface(const EndpointFields& endpoint,
+                                                     QComboBox* choice,
+                                                     std::uint32_t* address) const {
+  if (!config) return E_UNEXPECTED;
+  std::uint32_t port = 0;
+  HRESULT status = ReadEndpoint(endpoint, address, &port);
+  if (FAILED(status)) return status;
+  status = config->SetEndpoint(*address, port);
+  if (FAILED(status)) return status;
+  return ApplyInterface(choice, interface_choice.Get());
+}

@@ -6,7 +6,11 @@
 #include <functional>
 #include <vector>
 
+#include "filters/network_interface.h"
+#include "filters/network_statistics.h"
+#include "net/net_endpoint_config.h"
 #include "platform/com/hresult.h"
+#include "platform/com/unknown.h"
 
 struct INetworkInterface;
 class QComboBox;
@@ -83,3 +87,21 @@ class StatisticsBox {
 // Calls `refresh` now and then about once a second while `page` lives; the
 // timer belongs to the page.
 QTimer* StartRefreshing(QWidget* page, std::function<void()> refresh);
+
+// The three interfaces both pages need of their filter: the endpoint, the live
+// statistics and the interface choice.
+struct NetworkFilterLink {
+  ComPtr<INetEndpointConfig> config;
+  ComPtr<INetworkStatistics> statistics;
+  ComPtr<INetworkInterface> interface_choice;
+
+  // Takes all three from `object`, or none (the first failing status).
+  HRESULT Attach(IUnknown* object);
+  void Reset();
+  // Zeros when the filter is not attached.
+  NetworkStatistics Statistics() const;
+  // Hands the edited endpoint and then the chosen interface to the filter;
+  // *address is the endpoint's group as SetEndpoint took it.
+  HRESULT ApplyEndpointAndInterface(const EndpointFields& endpoint, QComboBox* choice,
+                                    std::uint32_t* address) const;
+};

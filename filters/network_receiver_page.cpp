@@ -32,30 +32,11 @@ QString ListeningText(const NetworkStatistics& s) {
 
 NetworkReceiverPage::NetworkReceiverPage() : PropertyPageBase(u"Network Receiver") {}
 
-HRESULT NetworkReceiverPage::Attach(IUnknown* object) {
-  HRESULT status = object->QueryInterface(INetEndpointConfig::iid, config_.ReleaseAndGetVoidAddress());
-  if (SUCCEEDED(status)) {
-    status = object->QueryInterface(INetworkStatistics::iid, statistics_.ReleaseAndGetVoidAddress());
-  }
-  if (SUCCEEDED(status)) {
-    status = object->QueryInterface(INetworkInterface::iid,
-                                    interface_config_.ReleaseAndGetVoidAddress());
-  }
-  if (FAILED(status)) Detach();
-  return status;
-}
+HRESULT NetworkReceiverPage::Attach(IUnknown* object) { return filter_.Attach(object); }
 
-void NetworkReceiverPage::Detach() {
-  config_ = nullptr;
-  statistics_ = nullptr;
-  interface_config_ = nullptr;
-}
+void NetworkReceiverPage::Detach() { filter_.Reset(); }
 
-NetworkStatistics NetworkReceiverPage::Statistics() const {
-  NetworkStatistics s;
-  if (statistics_) statistics_->GetStatistics(&s);
-  return s;
-}
+NetworkStatistics NetworkReceiverPage::Statistics() const { return filter_.Statistics(); }
 
 void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
   const NetworkStatistics now = Statistics();
@@ -71,7 +52,7 @@ void NetworkReceiverPage::Build(QWidget* page, QVBoxLayout* layout) {
   reorder_window_->setValue(ReorderWindowOf(now.parameter));
   form->addRow(QStringLiteral("Reorder window:"), reorder_window_);
   interface_ = AddInterfaceField(form, endpoint_box, QStringLiteral("Joins on:"), now.address,
-                                 InterfaceOf(interface_config_.Get()));
+                                 InterfaceOf(filter_.interface_choice.Get()));
   listening_ = NewValueLabel("listening", endpoint_box);
   listening_->setWordWrap(true);
   form->addRow(QStringLiteral("Listening:"), listening_);
@@ -117,21 +98,15 @@ void NetworkReceiverPage::Refresh() {
 }
 
 HRESULT NetworkReceiverPage::ApplyChanges() {
-  if (!config_) return E_UNEXPECTED;
   std::uint32_t address = 0;
-  std::uint32_t port = 0;
-  HRESULT status = ReadEndpoint(endpoint_, &address, &port);
-  if (FAILED(status)) return status;
-  status = config_->SetEndpoint(address, port);
-  if (FAILED(status)) return status;
-  status = ApplyInterface(interface_, interface_config_.Get());
+  HRESULT status = filter_.ApplyEndpointAndInterface(endpoint_, interface_, &address);
   if (FAILED(status)) return status;
   // The sender's bits ride along unchanged.
   std::uint32_t parameter = Statistics().parameter & ~net_parameter::kReorderWindowMask;
   parameter |= (static_cast<std::uint32_t>(reorder_window_->value())
                 << net_parameter::kReorderWindowShift) &
                net_parameter::kReorderWindowMask;
-  status = config_->SetParameter(parameter);
+  status = filter_.config->SetParameter(parameter);
   if (FAILED(status)) return status;
   ShowRoutedChoice(interface_, address);
   Refresh();

@@ -30,9 +30,7 @@ class NetworkReceiverPage : public PropertyPageBase {
 
   NetworkStatistics Statistics() const;
 
-  ComPtr<INetEndpointConfig> config_;
-  ComPtr<INetworkStatistics> statistics_;
-  ComPtr<INetworkInterface> interface_config_;
+  NetworkFilterLink filter_;
 
   // Owned by the page widget.
   EndpointFields endpoint_;

@@ -22,14 +22,7 @@ int TtlOf(std::uint32_t parameter) {
 NetworkSenderPage::NetworkSenderPage() : PropertyPageBase(u"Network Sender") {}
 
 HRESULT NetworkSenderPage::Attach(IUnknown* object) {
-  HRESULT status = object->QueryInterface(INetEndpointConfig::iid, config_.ReleaseAndGetVoidAddress());
-  if (SUCCEEDED(status)) {
-    status = object->QueryInterface(INetworkStatistics::iid, statistics_.ReleaseAndGetVoidAddress());
-  }
-  if (SUCCEEDED(status)) {
-    status = object->QueryInterface(INetworkInterface::iid,
-                                    interface_config_.ReleaseAndGetVoidAddress());
-  }
+  const HRESULT status = filter_.Attach(object);
   if (FAILED(status)) {
     Detach();
     return status;
@@ -39,17 +32,11 @@ HRESULT NetworkSenderPage::Attach(IUnknown* object) {
 }
 
 void NetworkSenderPage::Detach() {
-  config_ = nullptr;
-  statistics_ = nullptr;
-  interface_config_ = nullptr;
+  filter_.Reset();
   description_ = nullptr;
 }
 
-NetworkStatistics NetworkSenderPage::Statistics() const {
-  NetworkStatistics s;
-  if (statistics_) statistics_->GetStatistics(&s);
-  return s;
-}
+NetworkStatistics NetworkSenderPage::Statistics() const { return filter_.Statistics(); }
 
 void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
   const NetworkStatistics now = Statistics();
@@ -68,7 +55,7 @@ void NetworkSenderPage::Build(QWidget* page, QVBoxLayout* layout) {
   loopback_->setChecked((now.parameter & net_parameter::kLoopbackOff) == 0);
   form->addRow(QString(), loopback_);
   interface_ = AddInterfaceField(form, endpoint_box, QStringLiteral("Interface:"), now.address,
-                                 InterfaceOf(interface_config_.Get()));
+                                 InterfaceOf(filter_.interface_choice.Get()));
   layout->addWidget(endpoint_box);
 
   auto* sdp_box = new QGroupBox(QStringLiteral("Session description it publishes (SDP)"), page);
@@ -128,20 +115,14 @@ void NetworkSenderPage::Refresh() {
 }
 
 HRESULT NetworkSenderPage::ApplyChanges() {
-  if (!config_) return E_UNEXPECTED;
   std::uint32_t address = 0;
-  std::uint32_t port = 0;
-  HRESULT status = ReadEndpoint(endpoint_, &address, &port);
-  if (FAILED(status)) return status;
-  status = config_->SetEndpoint(address, port);
-  if (FAILED(status)) return status;
-  status = ApplyInterface(interface_, interface_config_.Get());
+  HRESULT status = filter_.ApplyEndpointAndInterface(endpoint_, interface_, &address);
   if (FAILED(status)) return status;
   // The receiver's bits ride along unchanged.
   std::uint32_t parameter = Statistics().parameter & ~(net_parameter::kTtlMask | net_parameter::kLoopbackOff);
   parameter |= static_cast<std::uint32_t>(ttl_->value()) & net_parameter::kTtlMask;
   if (!loopback_->isChecked()) parameter |= net_parameter::kLoopbackOff;
-  status = config_->SetParameter(parameter);
+  status = filter_.config->SetParameter(parameter);
   if (FAILED(status)) return status;
   ShowRoutedChoice(interface_, address);
   Refresh();

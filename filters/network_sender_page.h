@@ -34,9 +34,7 @@ class NetworkSenderPage : public PropertyPageBase {
 
   NetworkStatistics Statistics() const;
 
-  ComPtr<INetEndpointConfig> config_;
-  ComPtr<INetworkStatistics> statistics_;
-  ComPtr<INetworkInterface> interface_config_;
+  NetworkFilterLink filter_;
   ComPtr<IStreamDescription> description_;  // may be empty
 
   // Owned by the page widget.
